@@ -1,0 +1,39 @@
+#include "app/gbktext.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace GbkText {
+
+QByteArray encode(const QString &text)
+{
+    QStringEncoder encoder("GBK");
+    return encoder.encode(text);
+}
+
+QString decode(QByteArrayView bytes)
+{
+    QStringDecoder decoder("GBK");
+    return decoder.decode(bytes);
+}
+
+QByteArray encodeField(const QString &text, int width)
+{
+    QByteArray field;
+    field.reserve(width);
+    QStringEncoder encoder("GBK");
+    // Encode character by character (a surrogate pair is one character) so a
+    // cut never leaves half of a two-byte character behind.
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype n = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        const QByteArray bytes = encoder.encode(QStringView(text).mid(i, n));
+        if (field.size() + bytes.size() > width)
+            break;
+        field += bytes;
+        i += n;
+    }
+    field.append(width - field.size(), ' ');
+    return field;
+}
+
+} // namespace GbkText

@@ -1,0 +1,28 @@
+#pragma once
+// Everything a test cannot drive by itself, as replaceable functions. The
+// defaults are the real Qt behaviour; tests install fakes.
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+struct Seams {
+    // The save-as dialog: the chosen path, or nothing when cancelled. It asks
+    // before overwriting an existing file.
+    std::function<std::optional<QString>(QWidget *parent, const QString &suggestedName)> saveFileName;
+    // A message box titled "Zipvane" with an OK button.
+    std::function<void(QWidget *parent, const QString &text)> message;
+    // A message box titled "Zipvane" with OK and Cancel; true for OK.
+    std::function<bool(QWidget *parent, const QString &text)> askOkCancel;
+    std::function<QString()> clipboardText;
+    std::function<void(const QString &)> setClipboardText;
+    // Ends the program at once, from wherever it is called.
+    std::function<void()> endProgram;
+    // A monotonic clock in milliseconds.
+    std::function<qint64()> monotonicMs;
+    std::function<void(const QString &url)> openUrl;
+
+    // The real behaviour.
+    static Seams real();
+};

@@ -1,0 +1,18 @@
+#include "app/taskrecord.h"
+
+bool isComplete(qint64 fileSize, qint64 gotSize)
+{
+    return fileSize > 0 && gotSize + 1 >= fileSize;
+}
+
+QString stateKeyFor(qint64 fileSize, qint64 gotSize)
+{
+    return isComplete(fileSize, gotSize) ? QStringLiteral("ok") : QStringLiteral("stop");
+}
+
+int TaskList::appendSpare()
+{
+    const int n = upperBound();
+    records_.append(TaskRecord());
+    return n;
+}

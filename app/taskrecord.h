@@ -1,0 +1,46 @@
+#pragma once
+// A task record: the hidden data of one task row, and the array DownTask
+// whose record k belongs to row k, with one spare record after the last row.
+#include <QString>
+#include <QVector>
+
+struct TaskRecord {
+    qint16 Reserved = 0;   // kept as read, written back unchanged
+    QString Url;
+    QString FilePath;
+    qint64 FileSize = 0;   // 0 = not known yet; 32-bit only in the file
+    qint64 GotSize = 0;
+    qint16 UseProxy = 0;   // -1 true, 0 false
+    QString ProxyHost;
+    qint16 ProxyPort = 0;
+    QString ProxyUser;
+    QString ProxyPass;
+};
+
+// A task is complete when its size is known and at most one byte is missing.
+bool isComplete(qint64 fileSize, qint64 gotSize);
+
+// The state key a row gets from its sizes: "ok" or "stop".
+QString stateKeyFor(qint64 fileSize, qint64 gotSize);
+
+// The most rows the list can hold: row indices are 16-bit signed.
+constexpr int MaxTasks = 32766;
+
+// DownTask: records 0 .. upperBound(); record 0 belongs to no task and the
+// record at upperBound() is always the spare one.
+class TaskList {
+public:
+    TaskList() : records_(2) {}
+
+    int upperBound() const { return int(records_.size()) - 1; }
+    int rowCount() const { return upperBound() - 1; }
+    TaskRecord &operator()(int k) { return records_[k]; }
+    const TaskRecord &operator()(int k) const { return records_[k]; }
+
+    // Grow to upper bound n + 1 and return the index n of the filled spare.
+    int appendSpare();
+    void clear() { records_ = QVector<TaskRecord>(2); }
+
+private:
+    QVector<TaskRecord> records_;
+};

@@ -1,0 +1,67 @@
+#pragma once
+// clsDown: one download session. A new one replaces the slot's old one at
+// every start; the engine and the start handler hold it by shared_ptr so an
+// old session whose connect wait is still on the stack stays alive.
+#include "engine/response.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+class DownEngine;
+
+class clsDown : public std::enable_shared_from_this<clsDown> {
+public:
+    explicit clsDown(DownEngine &engine);
+
+    bool bBusy = false;
+    QString DownUrl;
+    qint16 WhichSocket = 0;
+    qint16 WhichDown = 0;
+    QString ReceiveData;        // the response text up to the end of its header
+    qint64 StartTime = 0;       // monotonic milliseconds when connecting began
+    qint64 ReceiveBytes = 0;    // body bytes in the local file
+    qint64 mFlen = 0;           // total length; 0 = unknown
+    bool bCancel = false;
+    QString mProxy;
+    qint16 mProxyPort = 0;
+    QString mProxyId;
+    QString mProxyPass;
+    QString mFile;
+
+    bool AnalyzeUrl();
+    bool StartDown();
+    bool StartDownNoProxy();
+    bool StartDownProxy();
+    // Status result: "200", "206", "404", "error", "cancel", "writefail" or
+    // "" (nothing to report). Flen receives a length read in this call.
+    QString SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen);
+
+    // What AnalyzeUrl found.
+    const QString &host() const { return mHost; }         // for the Host line
+    const QString &connectHost() const { return mConnectHost; }
+    int port() const { return mPort; }
+    const QString &path() const { return mPath; }
+
+    // The request has gone out: from here on a stop ends the session at once.
+    bool requestSent() const { return requestSent_; }
+    // The engine this session runs on.
+    DownEngine &engine() const { return engine_; }
+
+private:
+    bool connectAndSend(bool viaProxy);
+    bool writeBody(const char *data, qint64 n);
+
+    DownEngine &engine_;
+    QString mHost;
+    QString mConnectHost;
+    int mPort = 80;
+    QString mPath;
+    bool bHeaderDone = false;
+    bool requestSent_ = false;
+    HeaderScanner header_;
+    bool chunked_ = false;
+    ChunkedDecoder chunks_;
+    bool firstWrite_ = true;
+    Response::Status status_ = Response::Status::Unknown;
+};

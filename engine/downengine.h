@@ -1,0 +1,68 @@
+#pragma once
+// The download slots: the sessions Down(1..2), the sockets Wsock(1..2), the
+// rows they download DownRow(1..2), ending a session (CloseSocket), the
+// socket events and the progress timer's tick. It reaches its window only
+// through DownHost.
+#include "engine/clsdown.h"
+#include "engine/downhost.h"
+#include "engine/downsocket.h"
+
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+
+class DownEngine : public QObject {
+    Q_OBJECT
+public:
+    using SocketFactory = std::function<DownSocket *(int index, QObject *parent)>;
+
+    explicit DownEngine(DownHost &host, SocketFactory makeSocket = {}, QObject *parent = nullptr);
+    ~DownEngine() override;
+
+    DownHost &host() { return host_; }
+
+    std::shared_ptr<clsDown> &Down(int slot) { return down_[slot]; }
+    DownSocket &Wsock(int slot) { return *wsock_[slot]; }
+    // The row each slot downloads, 0 when none (indices 1 and 2 are used).
+    std::array<qint16, 4> DownRow{0, 0, 0, 0};
+
+    // A slot is free when its socket is closed and it downloads no row.
+    bool slotFree(int slot) const;
+    // Releases the slot's session and puts a new idle one there.
+    std::shared_ptr<clsDown> newSession(int slot);
+
+    // The one way a session ends: completion rule, state key, one log line,
+    // socket closed, slot freed.
+    void CloseSocket(int Index, const QString &ClsStr);
+    // Ends `session`. When it no longer holds its slot (a newer session took
+    // the slot over) only its own log line is written: the newer session's
+    // socket, row state and slot stay as they are.
+    void closeSession(const std::shared_ptr<clsDown> &session, const QString &ClsStr);
+
+    // One second of the progress timer: elapsed times and activity dots.
+    void Timer1Tick();
+    int DotStep(int slot) const { return dotStep_[slot]; }
+    QRgb DotColor(int slot) const { return dotColor_[slot]; }
+
+    // Lets pending events run four times; the first blocks until an event
+    // arrives or a short tick passes, so a wait does not spin a core.
+    void processEventsRound();
+
+    // Socket events.
+    void Wsock_Connect(int Index);
+    void Wsock_DataArrival(int Index, qint64 bytesTotal);
+    void Wsock_Close(int Index);
+    void Wsock_Error(int Index, int Number, const QString &Description);
+
+private:
+    DownHost &host_;
+    std::array<std::shared_ptr<clsDown>, 3> down_;
+    std::array<DownSocket *, 3> wsock_{};
+    std::array<int, 3> dotStep_{0, 0, 0};
+    // Black at first; once a cycle is complete, red and green in turn.
+    std::array<QRgb, 3> dotColor_{qRgb(0, 0, 0), qRgb(0, 0, 0), qRgb(0, 0, 0)};
+    QTimer waitTick_;
+    int waiting_ = 0;
+};

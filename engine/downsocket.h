@@ -1,0 +1,47 @@
+#pragma once
+// The socket object of one download slot: a thin event-driven TCP client over
+// QTcpSocket with the surface the engine uses. State() reads 0 before the
+// first Connect and after Close, 7 while connected, and another code at any
+// other time in between (connecting, closed by the remote end, failed).
+#include <QObject>
+#include <QString>
+
+class QTcpSocket;
+
+class DownSocket : public QObject {
+    Q_OBJECT
+public:
+    enum : int { Closed = 0, Connecting = 6, Connected = 7, Closing = 8, Error = 9 };
+
+    DownSocket(int index, QObject *parent = nullptr);
+    ~DownSocket() override;
+
+    int index() const { return index_; }
+
+    QString RemoteHost;
+    quint16 RemotePort = 0;
+
+    // Returns at once; the connect event follows, or the error event.
+    virtual void Connect();
+    virtual int State() const;
+    // The text goes out as GBK bytes, in one piece.
+    virtual void SendData(const QString &text);
+    // Every byte waiting, in order.
+    virtual QByteArray GetData();
+    // Ends the connection at once; no close event follows.
+    virtual void Close();
+    virtual QString RemoteHostIP() const;
+
+Q_SIGNALS:
+    void connectEvent(int index);
+    void dataArrival(int index, qint64 bytesTotal);
+    // The remote end closed the connection (bytes it sent before were
+    // already handed out through dataArrival).
+    void closeEvent(int index);
+    void errorEvent(int index, int number, const QString &description);
+
+protected:
+    QTcpSocket *socket_ = nullptr;
+    int index_;
+    int state_ = Closed;
+};

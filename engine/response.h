@@ -1,0 +1,73 @@
+#pragma once
+// Reading a response header that arrives in pieces, and decoding a chunked
+// body. Plain functions and small classes over bytes, so they can be tested
+// and fuzzed without a socket.
+#include <QByteArray>
+#include <QByteArrayView>
+#include <optional>
+
+namespace Response {
+
+enum class Status { Unknown, Ok200, Partial206, NotFound404, Error };
+
+// A header that grows past this without its blank line is an error.
+constexpr qsizetype MaxHeaderBytes = 64 * 1024;
+
+// Classifies a complete status line (without its CR LF) by the recognised
+// texts, in their order and case: "HTTP/1.1 200 OK" / "HTTP/1.0 200 OK",
+// "HTTP/1.1 206" / "HTTP/1.0 206 ", "HTTP/1.1 404" / "HTTP/1.0 404 ";
+// anything else is Error.
+Status classifyStatusLine(QByteArrayView line);
+
+// Header fields, looked up in the header lines after the status line; the
+// name is matched at the start of a line in any letter case.
+// Content-Length: the trimmed value; not a number, negative or above
+// 2147483647 gives nothing (unknown).
+std::optional<qint64> contentLength(QByteArrayView header);
+// Transfer-Encoding whose last coding is "chunked".
+bool isChunked(QByteArrayView header);
+// The first byte of "Content-Range: bytes FIRST-LAST/TOTAL".
+std::optional<qint64> contentRangeStart(QByteArrayView header);
+
+} // namespace Response
+
+// Collects a header over several arrivals. The blank line that ends it may
+// be split between two arrivals; the status is known once the status line's
+// CR LF has arrived.
+class HeaderScanner {
+public:
+    // Feeds one arrival. Returns the index in `arrival` of the first body
+    // byte (arrival.size() when the header ends at its last byte) once the
+    // header has ended, otherwise -1. Nothing more is taken after the end.
+    qsizetype feed(QByteArrayView arrival);
+
+    bool done() const { return done_; }
+    // More than MaxHeaderBytes without the end of the header.
+    bool tooLong() const { return !done_ && header_.size() > Response::MaxHeaderBytes; }
+    Response::Status status() const { return status_; }
+    // The header bytes received so far (up to and including the blank line).
+    const QByteArray &header() const { return header_; }
+
+private:
+    QByteArray header_;
+    Response::Status status_ = Response::Status::Unknown;
+    bool done_ = false;
+};
+
+// Decodes "Transfer-Encoding: chunked" framing fed in arbitrary pieces.
+class ChunkedDecoder {
+public:
+    // Appends the data bytes found in `in` to `out`. Returns false when the
+    // framing is broken; the decoder then stays failed.
+    bool feed(QByteArrayView in, QByteArray &out);
+    // The last (zero-size) chunk has been seen.
+    bool finished() const { return state_ == State::Done; }
+    bool failed() const { return state_ == State::Failed; }
+
+private:
+    enum class State { Size, Extension, SizeLf, Data, DataCr, DataLf, Trailer, Done, Failed };
+    State state_ = State::Size;
+    qint64 remaining_ = 0;
+    int sizeDigits_ = 0;
+    QByteArray trailerLine_;
+};

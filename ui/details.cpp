@@ -1,0 +1,5 @@
+#include "app/frmdown.h"
+
+void frmDown::LView_MouseUp(Qt::MouseButton, const QPoint &)
+{
+}

@@ -1,0 +1,5 @@
+#include "app/frmdown.h"
+
+void frmDown::menuadd_Click()
+{
+}
