@@ -27,8 +27,8 @@ constexpr int ReservedAt = 0, FileSizeAt = 232, GotSizeAt = 236, UseProxyAt = 24
 
 qint32 clampTo32(qint64 value)
 {
-    return qint32(qBound<qint64>(std::numeric_limits<qint32>::min(), value,
-                                 std::numeric_limits<qint32>::max()));
+    return qint32(qBound(qint64(std::numeric_limits<qint32>::min()), value,
+                         qint64(std::numeric_limits<qint32>::max())));
 }
 
 void putText(QByteArray &record, Field field, const QString &text)

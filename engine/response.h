@@ -65,9 +65,12 @@ public:
     bool failed() const { return state_ == State::Failed; }
 
 private:
-    enum class State { Size, Extension, SizeLf, Data, DataCr, DataLf, Trailer, Done, Failed };
+    enum class State {
+        Size, SizeTail, Extension, SizeLf, Data, DataCr, DataLf, Trailer, TrailerLf, Done, Failed
+    };
     State state_ = State::Size;
     qint64 remaining_ = 0;
     int sizeDigits_ = 0;
-    QByteArray trailerLine_;
+    int trailerLineBytes_ = 0;
+    int trailerBytes_ = 0;
 };

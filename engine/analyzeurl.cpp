@@ -1,0 +1,83 @@
+#include "engine/analyzeurl.h"
+
+namespace {
+
+// CR, LF or any other control character in the URL would end up inside the
+// request line and could forge header lines of its own.
+bool hasControlCharacter(const QString &url)
+{
+    for (const QChar c : url) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+bool parsePort(QStringView text, int &port)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 1 || value > 65535)
+        return false;
+    port = value;
+    return true;
+}
+
+// The Host line keeps a ":port" written in the URL, but the connection needs
+// the bare host name (without IPv6 brackets) and the port as a number.
+bool splitHostPort(const QString &host, QString &connectHost, int &port)
+{
+    port = 80;
+    QStringView rest;
+    if (host.startsWith(QLatin1Char('['))) {
+        const qsizetype close = host.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return false;
+        connectHost = host.mid(1, close - 1);
+        rest = QStringView(host).mid(close + 1);
+        if (rest.isEmpty())
+            return true;
+        if (!rest.startsWith(QLatin1Char(':')))
+            return false;
+        return parsePort(rest.mid(1), port);
+    }
+    const qsizetype colon = host.indexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        connectHost = host;
+        return true;
+    }
+    connectHost = host.left(colon);
+    return parsePort(QStringView(host).mid(colon + 1), port);
+}
+
+} // namespace
+
+bool analyzeUrl(const QString &DownUrl, UrlParts &parts)
+{
+    if (hasControlCharacter(DownUrl))
+        return false;
+    if (!DownUrl.contains(QLatin1String("http://")))
+        return false;
+    parts.mPort = 80;
+    // Index 7 is the first character after a leading "http://"; the scheme is
+    // searched anywhere, so a URL with text before it is cut from here all the
+    // same (and fails later, when it connects).
+    const qsizetype slash = DownUrl.indexOf(QLatin1Char('/'), 7);
+    if (slash < 0)
+        return false;
+    parts.mHost = DownUrl.mid(7, slash - 7);
+    if (!splitHostPort(parts.mHost, parts.mConnectHost, parts.mPort))
+        return false;
+    parts.mPath = DownUrl.mid(slash);
+    const qsizetype last = DownUrl.lastIndexOf(QLatin1Char('/'));
+    if (last <= 7)
+        return false;
+    parts.mFile = DownUrl.mid(last + 1);
+    return true;
+}
