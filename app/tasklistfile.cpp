@@ -36,10 +36,15 @@ void putText(QByteArray &record, Field field, const QString &text)
     record.replace(field.offset, field.width, GbkText::encodeField(text, field.width));
 }
 
+// Fields are filled with blanks: only blanks are taken off, at both ends.
 QString getText(const char *bytes, Field field)
 {
     QByteArrayView view(bytes + field.offset, field.width);
-    return GbkText::decode(view).trimmed();
+    while (!view.isEmpty() && view.front() == ' ')
+        view = view.sliced(1);
+    while (!view.isEmpty() && view.back() == ' ')
+        view.chop(1);
+    return GbkText::decode(view);
 }
 
 } // namespace
