@@ -43,6 +43,10 @@ public:
 
     // One second of the progress timer: elapsed times and activity dots.
     void Timer1Tick();
+    // The dot colours, as qRgb() gives them.
+    static constexpr QRgb DotBlack = 0xff000000u;
+    static constexpr QRgb DotRed = 0xffff0000u;
+    static constexpr QRgb DotGreen = 0xff00ff00u;
     int DotStep(int slot) const { return dotStep_[slot]; }
     QRgb DotColor(int slot) const { return dotColor_[slot]; }
 
@@ -57,12 +61,16 @@ public:
     void Wsock_Error(int Index, int Number, const QString &Description);
 
 private:
+    // Ends `session` as if it ran on `slot`; the slot's socket, row and
+    // state are touched only while the session still holds that slot.
+    void endSession(const std::shared_ptr<clsDown> &session, int slot, const QString &ClsStr);
+
     DownHost &host_;
     std::array<std::shared_ptr<clsDown>, 3> down_;
     std::array<DownSocket *, 3> wsock_{};
     std::array<int, 3> dotStep_{0, 0, 0};
     // Black at first; once a cycle is complete, red and green in turn.
-    std::array<QRgb, 3> dotColor_{qRgb(0, 0, 0), qRgb(0, 0, 0), qRgb(0, 0, 0)};
+    std::array<QRgb, 3> dotColor_{DotBlack, DotBlack, DotBlack};
     QTimer waitTick_;
     int waiting_ = 0;
 };

@@ -3,8 +3,11 @@
 // it; engine tests use a plain fake, so the engine never touches a widget.
 #include "app/taskrecord.h"
 
-#include <QRgb>
 #include <QString>
+
+// The engine links Qt Core and Network only; QRgb is Qt Gui's plain
+// 0xAARRGGBB number, declared the same way so both headers may meet.
+typedef unsigned int QRgb;
 
 class DownHost {
 public:

@@ -3,6 +3,7 @@
 // QTcpSocket with the surface the engine uses. State() reads 0 before the
 // first Connect and after Close, 7 while connected, and another code at any
 // other time in between (connecting, closed by the remote end, failed).
+#include <QAbstractSocket>
 #include <QObject>
 #include <QString>
 
@@ -44,4 +45,17 @@ protected:
     QTcpSocket *socket_ = nullptr;
     int index_;
     int state_ = Closed;
+
+private:
+    void dropSocket();
+    // Emits dataArrival for bytes still waiting; false when a handler closed
+    // this socket meanwhile.
+    bool handOutWaitingBytes();
+    void onConnected();
+    void onReadyRead();
+    void onRemoteClosed();
+    void onError(QAbstractSocket::SocketError error);
+
+    // Counts the QTcpSockets dropped, so a handler's Close() can be noticed.
+    quint64 generation_ = 0;
 };

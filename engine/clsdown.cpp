@@ -1,0 +1,235 @@
+#include "engine/clsdown.h"
+
+#include "app/gbktext.h"
+#include "engine/analyzeurl.h"
+#include "engine/downengine.h"
+#include "engine/request.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// Connect time-outs in whole seconds: more than this gives up.
+constexpr qint64 DirectTimeoutSeconds = 20;
+constexpr qint64 ProxyTimeoutSeconds = 10;
+
+bool hasContentRangeLine(const QByteArray &header)
+{
+    return header.toLower().contains("\r\ncontent-range:");
+}
+
+} // namespace
+
+clsDown::clsDown(DownEngine &engine) : engine_(engine) {}
+
+bool clsDown::AnalyzeUrl()
+{
+    // The parts start from the members so that a URL which fails half-way
+    // leaves written what was found before the failing step, as before.
+    UrlParts parts;
+    parts.mHost = mHost;
+    parts.mConnectHost = mConnectHost;
+    parts.mPort = mPort;
+    parts.mPath = mPath;
+    parts.mFile = mFile;
+    const bool ok = analyzeUrl(DownUrl, parts);
+    mHost = parts.mHost;
+    mConnectHost = parts.mConnectHost;
+    mPort = parts.mPort;
+    mPath = parts.mPath;
+    mFile = parts.mFile;
+    return ok;
+}
+
+bool clsDown::StartDown()
+{
+    bBusy = true;
+    if (!mProxy.isEmpty() && mProxyPort > 0)
+        return StartDownProxy();
+    return StartDownNoProxy();
+}
+
+bool clsDown::StartDownNoProxy()
+{
+    return connectAndSend(false);
+}
+
+bool clsDown::StartDownProxy()
+{
+    return connectAndSend(true);
+}
+
+bool clsDown::connectAndSend(bool viaProxy)
+{
+    // Everything may happen while we wait, including a new start that puts
+    // another session into our slot: keep ourselves alive until we return.
+    const auto self = shared_from_this();
+    DownHost &host = engine_.host();
+    const QString reason = viaProxy ? QStringLiteral("连接代理服务器时间过长")
+                                    : QStringLiteral("连接服务器时间过长");
+    if (WhichSocket < 0 || WhichSocket > 2) {
+        engine_.closeSession(self, reason);
+        return false;
+    }
+    const qint64 limit = viaProxy ? ProxyTimeoutSeconds : DirectTimeoutSeconds;
+
+    StartTime = host.monotonicMs();
+    DownSocket &socket = engine_.Wsock(WhichSocket);
+    socket.RemoteHost = viaProxy ? mProxy : mConnectHost;
+    socket.RemotePort = viaProxy ? quint16(mProxyPort) : quint16(mPort);
+    socket.Connect();
+
+    for (;;) {
+        // Once we were ended the socket may already carry a newer session:
+        // only our own, still running connection gets our request.
+        const bool ours = bBusy && engine_.Down(WhichSocket).get() == this;
+        if (ours && socket.State() == DownSocket::Connected) {
+            RequestInput in;
+            in.viaProxy = viaProxy;
+            in.mPath = mPath;
+            in.DownUrl = DownUrl;
+            in.mHost = mHost;
+            in.mProxyId = mProxyId;
+            in.mProxyPass = mProxyPass;
+            in.mFlen = mFlen;
+            in.ReceiveBytes = ReceiveBytes;
+            socket.SendData(BuildRequest(in));
+            requestSent_ = true;
+            return true;
+        }
+        engine_.processEventsRound();
+        const qint64 elapsedSeconds = (host.monotonicMs() - StartTime) / 1000;
+        if (elapsedSeconds > limit || bCancel || !bBusy) {
+            engine_.closeSession(self, reason);
+            return false;
+        }
+    }
+}
+
+QString clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen)
+{
+    const QByteArrayView arrival(ByteData.constData(),
+                                 qBound<qint64>(0, ByteNum, ByteData.size()));
+    QString result;
+    QByteArray body;
+
+    if (!bHeaderDone) {
+        ReceiveData += GbkText::decode(arrival);
+        engine_.host().setClipboardText(ReceiveData);
+        const qsizetype bodyStart = header_.feed(arrival);
+        // A header may also end inside the arrival that makes it too long.
+        if (header_.tooLong() || header_.header().size() > Response::MaxHeaderBytes)
+            return QStringLiteral("error");
+        status_ = header_.status();
+        switch (status_) {
+        case Response::Status::Unknown:
+            // The status line has not ended yet; a header cannot end before it.
+            if (bodyStart >= 0)
+                return QStringLiteral("error");
+            break;
+        case Response::Status::Error:
+            return QStringLiteral("error");
+        case Response::Status::Ok200:
+            result = QStringLiteral("200");
+            break;
+        case Response::Status::Partial206:
+            result = QStringLiteral("206");
+            break;
+        case Response::Status::NotFound404:
+            result = QStringLiteral("404");
+            break;
+        }
+
+        // Only a file's own response tells its length; the length of an
+        // error page is not the file's.
+        const bool fileResponse = status_ == Response::Status::Ok200
+                                  || status_ == Response::Status::Partial206;
+        if (fileResponse && mFlen == 0) {
+            const auto length = Response::contentLength(header_.header());
+            if (length && *length > 0) {
+                mFlen = *length;
+                Flen = mFlen;
+            }
+        }
+
+        if (bodyStart < 0) {
+            if (bCancel)
+                result = QStringLiteral("cancel");
+            return result;
+        }
+
+        bHeaderDone = true;
+        if (status_ == Response::Status::NotFound404)
+            return result;   // the page that says so is no part of the file
+        if (status_ == Response::Status::Partial206) {
+            // Bytes from another place than the one asked for would be
+            // appended at the wrong position.
+            const QByteArray &header = header_.header();
+            if (hasContentRangeLine(header)
+                && Response::contentRangeStart(header) != std::optional<qint64>(ReceiveBytes))
+                return QStringLiteral("error");
+        }
+        chunked_ = Response::isChunked(header_.header());
+        const QByteArrayView rest = arrival.sliced(bodyStart);
+        if (chunked_) {
+            if (!chunks_.feed(rest, body))
+                return QStringLiteral("error");
+        } else {
+            body = rest.toByteArray();
+        }
+    } else if (chunked_) {
+        if (!chunks_.feed(arrival, body))
+            return QStringLiteral("error");
+    } else {
+        body = arrival.toByteArray();
+    }
+
+    if (!writeBody(body.constData(), body.size()))
+        return QStringLiteral("writefail");
+    return result;
+}
+
+bool clsDown::writeBody(const char *data, qint64 n)
+{
+    DownHost &host = engine_.host();
+
+    if (firstWrite_) {
+        firstWrite_ = false;
+        // A full answer where bytes are already on disk (the server ignored
+        // our Range, or an old file sits under the chosen name) starts over:
+        // appending would put the file's beginning after old bytes.
+        const QFileInfo info(mFile);
+        const bool onDisk = ReceiveBytes > 0 || (info.exists() && info.size() > 0);
+        if (status_ == Response::Status::Ok200 && onDisk) {
+            QFile file(mFile);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            file.close();
+            ReceiveBytes = 0;
+            if (WhichDown > 0) {
+                host.task(WhichDown).GotSize = 0;
+                host.setRowText(WhichDown, 2, QStringLiteral("0"));
+            }
+            host.DrawDownPic(WhichSocket, 0, mFlen, 0);
+        }
+    }
+
+    // Written before counted: the counts never claim bytes the file lacks.
+    QFile file(mFile);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    const qint64 before = file.size();
+    bool ok = file.seek(before);
+    if (ok && n > 0)
+        ok = file.write(data, n) == n && file.flush();
+    if (!ok)
+        file.resize(before);   // no half arrival stays behind
+    file.close();
+    if (!ok || file.error() != QFileDevice::NoError)
+        return false;
+
+    host.DrawDownPic(WhichSocket, n, mFlen, ReceiveBytes);
+    ReceiveBytes += n;
+    return true;
+}

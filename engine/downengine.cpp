@@ -1,0 +1,189 @@
+#include "engine/downengine.h"
+
+#include "app/taskrecord.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+namespace {
+
+// How long one round of a connect wait blocks at most without an event.
+constexpr int WaitTickMs = 50;
+
+QString clockText(qint64 seconds)
+{
+    seconds %= 86400;
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+DownEngine::DownEngine(DownHost &host, SocketFactory makeSocket, QObject *parent)
+    : QObject(parent), host_(host)
+{
+    for (int i = 0; i < 3; ++i) {
+        DownSocket *socket = makeSocket ? makeSocket(i, this) : nullptr;
+        if (!socket)
+            socket = new DownSocket(i, this);
+        wsock_[i] = socket;
+        connect(socket, &DownSocket::connectEvent, this, &DownEngine::Wsock_Connect);
+        connect(socket, &DownSocket::dataArrival, this, &DownEngine::Wsock_DataArrival);
+        connect(socket, &DownSocket::closeEvent, this, &DownEngine::Wsock_Close);
+        connect(socket, &DownSocket::errorEvent, this, &DownEngine::Wsock_Error);
+        // The progress timer reads both sessions from the first tick on.
+        down_[i] = std::make_shared<clsDown>(*this);
+    }
+    waitTick_.setInterval(WaitTickMs);
+}
+
+DownEngine::~DownEngine()
+{
+    // Sockets go first: nothing they report may reach a half-destroyed engine.
+    for (DownSocket *&socket : wsock_) {
+        socket->disconnect(this);
+        delete socket;
+        socket = nullptr;
+    }
+}
+
+bool DownEngine::slotFree(int slot) const
+{
+    return wsock_[slot]->State() == DownSocket::Closed && DownRow[slot] == 0;
+}
+
+std::shared_ptr<clsDown> DownEngine::newSession(int slot)
+{
+    down_[slot] = std::make_shared<clsDown>(*this);
+    return down_[slot];
+}
+
+void DownEngine::CloseSocket(int Index, const QString &ClsStr)
+{
+    if (Index < 0 || Index > 2)
+        return;
+    // Keep the session alive: the log and completion steps read it.
+    const std::shared_ptr<clsDown> session = down_[Index];
+    endSession(session, Index, ClsStr);
+}
+
+void DownEngine::closeSession(const std::shared_ptr<clsDown> &session, const QString &ClsStr)
+{
+    if (session)
+        endSession(session, session->WhichSocket, ClsStr);
+}
+
+void DownEngine::endSession(const std::shared_ptr<clsDown> &session, int slot,
+                            const QString &ClsStr)
+{
+    const bool holdsSlot = slot >= 0 && slot <= 2 && down_[slot] == session;
+    const int W = session->WhichDown;
+    if (W > 0) {
+        const TaskRecord &R = host_.task(W);
+        const bool complete = isComplete(R.FileSize, R.GotSize);
+        // A newer session on the same row owns the row's state now.
+        if (holdsSlot)
+            host_.setRowState(W, complete ? QStringLiteral("ok") : QStringLiteral("stop"));
+        if (complete)
+            host_.appendLog(R.Url + QStringLiteral("的下载完成了"));
+        else
+            host_.appendLog(R.Url + QStringLiteral("的下载因为") + ClsStr + QStringLiteral("被关闭了"));
+    }
+    session->bBusy = false;
+    if (holdsSlot) {
+        wsock_[slot]->Close();
+        DownRow[slot] = 0;
+    }
+}
+
+void DownEngine::Timer1Tick()
+{
+    const qint64 now = host_.monotonicMs();
+    for (int i = 1; i <= 2; ++i) {
+        const clsDown &session = *down_[i];
+        if (DownRow[i] > 0) {
+            const qint64 seconds = qMax<qint64>(0, (now - session.StartTime) / 1000);
+            host_.setRowText(DownRow[i], 3, clockText(seconds));
+        }
+        if (session.bBusy)
+            ++dotStep_[i];
+        else
+            dotStep_[i] = 0;
+        if (dotStep_[i] > 6) {
+            dotStep_[i] = 0;
+            dotColor_[i] = dotColor_[i] == DotRed ? DotGreen : DotRed;
+        }
+        host_.drawMinFormDot((dotStep_[i] + 1) * 120, i * 120 + 60, 50, dotColor_[i]);
+    }
+}
+
+void DownEngine::processEventsRound()
+{
+    // The tick bounds how long the first round blocks when nothing happens,
+    // so the wait sleeps instead of spinning and still reads its clock.
+    ++waiting_;
+    if (!waitTick_.isActive())
+        waitTick_.start();
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    if (--waiting_ == 0)
+        waitTick_.stop();
+}
+
+void DownEngine::Wsock_Connect(int Index)
+{
+    host_.appendLog(QStringLiteral("Winsock") + QString::number(Index) + QStringLiteral("与")
+                    + wsock_[Index]->RemoteHostIP() + QStringLiteral("连接成功！"));
+}
+
+void DownEngine::Wsock_DataArrival(int Index, qint64 bytesTotal)
+{
+    Q_UNUSED(bytesTotal);
+    const std::shared_ptr<clsDown> session = down_[Index];
+    const QByteArray bytes = wsock_[Index]->GetData();
+    if (!session->bBusy)
+        return;
+    // The byte asked for in the Range line: nothing is written before the
+    // header has ended, so this is still the count the request was built from.
+    const qint64 rangeStart = session->ReceiveBytes;
+    qint64 length = 0;
+    const QString status = session->SaveData(bytes.size(), bytes, length);
+    const QString &url = session->DownUrl;
+    if (status == QLatin1String("200")) {
+        host_.appendLog(url + QStringLiteral("开始下载"));
+    } else if (status == QLatin1String("206")) {
+        host_.appendLog(url + QStringLiteral("开始从") + QString::number(rangeStart)
+                        + QStringLiteral("断点续传下载"));
+    } else if (status == QLatin1String("404")) {
+        host_.appendLog(url + QStringLiteral("文件不存在"));
+        CloseSocket(Index, QStringLiteral("文件未找到！"));
+    } else if (status == QLatin1String("error")) {
+        CloseSocket(Index, QStringLiteral("请求时出错"));
+        host_.appendLog(url + QStringLiteral("出错了"));
+    } else if (status == QLatin1String("cancel")) {
+        CloseSocket(Index, QStringLiteral("用户取消"));
+        return;
+    } else if (status == QLatin1String("writefail")) {
+        CloseSocket(Index, QStringLiteral("写入文件出错"));
+    }
+    if (length >= 1 && session->WhichDown > 0) {
+        host_.task(session->WhichDown).FileSize = length;
+        host_.setRowText(session->WhichDown, 1, QString::number(length));
+    }
+}
+
+void DownEngine::Wsock_Close(int Index)
+{
+    CloseSocket(Index, QStringLiteral("winsock关闭"));
+}
+
+void DownEngine::Wsock_Error(int Index, int Number, const QString &Description)
+{
+    // Neither the number nor the text is shown: the reason is the trace.
+    Q_UNUSED(Number);
+    Q_UNUSED(Description);
+    CloseSocket(Index, QStringLiteral("Winsock出错"));
+}
