@@ -117,5 +117,6 @@ private:
     Seams seams_;
     QString listPath_;
     bool listUnreadable_ = false;   // never write over a list we could not read
+    bool listSaved_ = false;        // the list is written once, however the run ends
     std::unique_ptr<DownEngine> engine_;
 };

@@ -5,7 +5,11 @@
 #include <functional>
 #include <optional>
 
+class QDialog;
 class QWidget;
+
+// Runs a dialog modally: QDialog::exec().
+int execModalDialog(QDialog &dialog);
 
 struct Seams {
     // The save-as dialog: the chosen path, or nothing when cancelled. It asks
@@ -22,6 +26,8 @@ struct Seams {
     // A monotonic clock in milliseconds.
     std::function<qint64()> monotonicMs;
     std::function<void(const QString &url)> openUrl;
+    // Shows a dialog modally and returns its result.
+    std::function<int(QDialog &)> execModal = execModalDialog;
 
     // The real behaviour.
     static Seams real();

@@ -1,0 +1,175 @@
+// The main window's controls. The layout is fixed: every place and size is
+// the designer's twips value over 15, and nothing moves at run time.
+#include "app/mainlayout.h"
+
+#include "app/frmdown.h"
+#include "app/portal.h"
+#include "app/tasklistview.h"
+#include "display/blockmappanel.h"
+#include "display/legendmark.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QTabBar>
+#include <QTextBrowser>
+#include <QTimer>
+
+namespace {
+
+constexpr int px(int twips) { return (twips + 7) / 15; }
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+template <class Widget>
+Widget *place(Widget *widget, const char *name, const QRect &geometry)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QPlainTextEdit *logBox(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *box = place(new QPlainTextEdit(parent), name, geometry);
+    box->setReadOnly(true);
+    box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    return box;
+}
+
+const QString HelpText = QStringLiteral(
+    "     功能\r\n"
+    "1.同时下载两个文件\r\n"
+    "2.支持断点续传\r\n"
+    "3.支持代理服务器\r\n"
+    "      \r\n"
+    "\r\n"
+    "      使用\r\n"
+    "1.双击开始或停止\r\n"
+    "2.其他按鼠标右键\r\n"
+    "3.支持代理服务器\r\n");
+
+void buildTabControl(frmDown &w, QWidget *central)
+{
+    w.SSTab1 = place(new QWidget(central), "SSTab1", twipsRect(60, 4920, 4995, 3795));
+    const QRect whole(QPoint(0, 0), w.SSTab1->size());
+    constexpr int tabHeight = 20;
+
+    auto *pane = place(new QFrame(w.SSTab1), "SSTab1Pane",
+                       QRect(0, tabHeight - 1, whole.width(), whole.height() - tabHeight + 1));
+    pane->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+
+    // Each page covers the whole tab control, so a page's controls sit at
+    // their places relative to the tab control; the page clips what reaches
+    // beyond its right edge.
+    for (int i = 0; i < 3; ++i) {
+        w.SSTab1Pages[i] = place(new QWidget(w.SSTab1), "SSTab1Pages", whole);
+        w.SSTab1Pages[i]->setObjectName(QStringLiteral("SSTab1Page%1").arg(i));
+    }
+    w.txtInfo = logBox(w.SSTab1Pages[0], "txtInfo", twipsRect(60, 300, 6192, 3432));
+    for (int i = 0; i < 3; ++i) {
+        w.Pic[i] = place(new BlockMapPanel(w.SSTab1Pages[1]), "Pic", twipsRect(60, 360, 6192, 3372));
+        w.Pic[i]->setObjectName(QStringLiteral("Pic%1").arg(i));
+    }
+    w.txtFile = logBox(w.SSTab1Pages[2], "txtFile", twipsRect(60, 300, 6192, 3432));
+
+    w.SSTab1Tabs = place(new QTabBar(w.SSTab1), "SSTab1Tabs", QRect(0, 0, whole.width(), tabHeight));
+    w.SSTab1Tabs->setExpanding(false);
+    w.SSTab1Tabs->setDrawBase(false);
+    w.SSTab1Tabs->addTab(QStringLiteral("信息提示"));
+    w.SSTab1Tabs->addTab(QStringLiteral("下载情况"));
+    w.SSTab1Tabs->addTab(QStringLiteral("文件信息"));
+    w.SSTab1Tabs->raise();
+
+    auto showPage = [&w](int current) {
+        for (int i = 0; i < 3; ++i)
+            w.SSTab1Pages[i]->setVisible(i == current);
+    };
+    QObject::connect(w.SSTab1Tabs, &QTabBar::currentChanged, w.SSTab1, showPage);
+    w.SSTab1Tabs->setCurrentIndex(0);
+    showPage(0);
+}
+
+void buildLegend(frmDown &w, QWidget *central)
+{
+    w.Frame2 = place(new QFrame(central), "Frame2", twipsRect(5160, 4920, 2055, 3795));
+    w.Frame2->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    w.Shape1 = place(new LegendMark(w.Frame2), "Shape1", QRect(12, 12, 9, 9));
+    w.Label1 = place(new QLabel(QStringLiteral("=2K Bytes"), w.Frame2), "Label1", QRect(26, 8, 100, 17));
+    w.Text1 = place(new QPlainTextEdit(w.Frame2), "Text1", QRect(6, 32, w.Frame2->width() - 12,
+                                                              w.Frame2->height() - 38));
+    w.Text1->setReadOnly(true);
+    w.Text1->setPlainText(HelpText);
+}
+
+void buildMenus(frmDown &w)
+{
+    QMenuBar *bar = w.menuBar();
+    bar->setObjectName(QStringLiteral("menuBar"));
+    w.menufile = bar->addMenu(QStringLiteral("文件"));
+    w.menufile->setObjectName(QStringLiteral("menufile"));
+    w.menuadd = w.menufile->addAction(QStringLiteral("加入新任务"));
+    w.menuadd->setObjectName(QStringLiteral("menuadd"));
+    w.menuquit = w.menufile->addAction(QStringLiteral("退出"));
+    w.menuquit->setObjectName(QStringLiteral("menuquit"));
+
+    w.menusetup = bar->addMenu(QStringLiteral("设置"));
+    w.menusetup->setObjectName(QStringLiteral("menusetup"));
+    w.menuDel = w.menusetup->addAction(QStringLiteral("删除"));
+    w.menuDel->setObjectName(QStringLiteral("menuDel"));
+
+    w.menuHelp = bar->addMenu(QStringLiteral("帮助"));
+    w.menuHelp->setObjectName(QStringLiteral("menuHelp"));
+    w.mnuzv = w.menuHelp->addAction(PortalName);
+    w.mnuzv->setObjectName(QStringLiteral("mnuzv"));
+}
+
+} // namespace
+
+void buildMainLayout(frmDown &w)
+{
+    w.setObjectName(QStringLiteral("frmDown"));
+    w.setWindowTitle(QStringLiteral("迅羽 2007 - 极速下载器"));
+    QFont font = w.font();
+    font.setPixelSize(12);
+    w.setFont(font);
+    QPalette palette = w.palette();
+    palette.setColor(QPalette::Window, QColor(192, 192, 192));
+    palette.setColor(QPalette::Button, QColor(192, 192, 192));
+    w.setPalette(palette);
+    w.setAutoFillBackground(true);
+
+    buildMenus(w);
+
+    auto *central = new QWidget(&w);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    central->setFixedSize(px(7245), px(8760));
+    w.setCentralWidget(central);
+    // Not resizable: the window is exactly the menu bar and the client area.
+    w.layout()->setSizeConstraint(QLayout::SetFixedSize);
+    w.setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+
+    w.WebBrowser1 = place(new QTextBrowser(central), "WebBrowser1", twipsRect(0, 0, 7185, 1650));
+    w.WebBrowser1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    w.WebBrowser1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    w.WebBrowser1->setOpenExternalLinks(false);
+    w.WebBrowser1->setOpenLinks(false);
+
+    w.Frame1 = place(new QGroupBox(QStringLiteral("下载任务列表"), central), "Frame1",
+                     twipsRect(0, 1680, 7215, 3132));
+    w.LView = place(new TaskListView(w.Frame1), "LView", twipsRect(60, 240, 7095, 2475));
+    w.lblTishi = place(new QLabel(w.Frame1), "lblTishi", twipsRect(120, 2760, 6975, 255));
+
+    buildTabControl(w, central);
+    buildLegend(w, central);
+
+    w.Timer1 = new QTimer(&w);
+    w.Timer1->setObjectName(QStringLiteral("Timer1"));
+    w.Timer1->setInterval(1000);
+}

@@ -1,0 +1,58 @@
+#include "app/seams.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const QString Title = QStringLiteral("Zipvane");
+
+qint64 elapsedSinceStart()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+
+} // namespace
+
+Seams Seams::real()
+{
+    Seams s;
+    s.saveFileName = [](QWidget *parent, const QString &suggestedName) -> std::optional<QString> {
+        const QString path = QFileDialog::getSaveFileName(parent, QString(), suggestedName);
+        if (path.isEmpty())
+            return std::nullopt;
+        return path;
+    };
+    s.message = [](QWidget *parent, const QString &text) {
+        QMessageBox::information(parent, Title, text, QMessageBox::Ok);
+    };
+    s.askOkCancel = [](QWidget *parent, const QString &text) {
+        return QMessageBox::question(parent, Title, text, QMessageBox::Ok | QMessageBox::Cancel,
+                                     QMessageBox::Ok)
+               == QMessageBox::Ok;
+    };
+    s.clipboardText = [] { return QGuiApplication::clipboard()->text(); };
+    s.setClipboardText = [](const QString &text) { QGuiApplication::clipboard()->setText(text); };
+    s.endProgram = [] {
+        // Ends at once, even from inside a connect wait's nested event loop:
+        // no further socket, timer or window event may run after the list
+        // has been written.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+    s.monotonicMs = [] { return elapsedSinceStart(); };
+    s.openUrl = [](const QString &url) { QDesktopServices::openUrl(QUrl(url)); };
+    return s;
+}

@@ -1,0 +1,67 @@
+#include "app/tasklistview.h"
+
+#include "ui/droptext.h"
+
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QMouseEvent>
+
+TaskListView::TaskListView(QWidget *parent) : QTreeWidget(parent)
+{
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setIconSize(QSize(16, 16));
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    // Rows keep their order for the whole run: their index is the task's.
+    setSortingEnabled(false);
+    // Text dragged from other programs becomes a task; nothing is dragged out.
+    setDragDropMode(QAbstractItemView::DropOnly);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+}
+
+void TaskListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTreeWidget::mouseDoubleClickEvent(event);
+    Q_EMIT dblClick();
+}
+
+void TaskListView::mouseReleaseEvent(QMouseEvent *event)
+{
+    QTreeWidget::mouseReleaseEvent(event);
+    Q_EMIT mouseUp(event->button(), event->globalPosition().toPoint());
+}
+
+void TaskListView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (droppedText(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TaskListView::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (droppedText(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TaskListView::dropEvent(QDropEvent *event)
+{
+    const std::optional<QString> text = droppedText(event->mimeData());
+    if (!text) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    Q_EMIT textDropped(*text);
+}

@@ -1,0 +1,105 @@
+// Task rows: one item of LView per task, its state key kept with the item
+// and shown as its icon.
+#include "app/frmdown.h"
+
+#include "app/stateicons.h"
+#include "app/tasklistview.h"
+
+#include <limits>
+
+namespace {
+
+constexpr int StateRole = Qt::UserRole;
+
+// The number a size text starts with, 0 when it starts with none: blanks,
+// then an optional sign, then digits. Stored sizes are whole numbers.
+qint64 leadingNumber(const QString &text)
+{
+    int i = 0;
+    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+')))
+        negative = text[i++] == QLatin1Char('-');
+    qint64 value = 0;
+    constexpr qint64 cap = std::numeric_limits<qint64>::max() / 10 - 10;
+    for (; i < text.size() && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
+        if (value < cap)
+            value = value * 10 + (text[i].unicode() - '0');
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
+
+void frmDown::AddUrl(const QString &myUrl, const QString &mSize, const QString &mGetSize,
+                     const QString &)
+{
+    if (myUrl.isEmpty())
+        return;
+    // Row indices are 16-bit: a full list takes no more tasks.
+    if (rowCount() >= MaxTasks)
+        return;
+    auto *item = new QTreeWidgetItem(QStringList{myUrl, mSize, mGetSize});
+    LView->addTopLevelItem(item);
+    setRowState(rowCount(), stateKeyFor(leadingNumber(mSize), leadingNumber(mGetSize)));
+}
+
+void frmDown::AddNewUrl(const QString &myUrl)
+{
+    if (myUrl.isEmpty() || rowCount() >= MaxTasks)
+        return;
+    const int rows = rowCount();
+    for (int i = 1; i <= rows; ++i) {
+        if (rowUrl(i) == myUrl) {
+            seams_.message(this, QStringLiteral("该URL已经在下载队列中了！"));
+            return;
+        }
+    }
+    AddUrl(myUrl, QString(), QString(), QString());
+    DownTask(DownTask.appendSpare()).Url = myUrl;
+}
+
+int frmDown::rowCount() const
+{
+    return LView->topLevelItemCount();
+}
+
+QString frmDown::rowUrl(int row) const
+{
+    return rowText(row, 0);
+}
+
+QString frmDown::rowState(int row) const
+{
+    const QTreeWidgetItem *item = LView->topLevelItem(row - 1);
+    return item ? item->data(0, StateRole).toString() : QString();
+}
+
+QString frmDown::rowText(int row, int column) const
+{
+    const QTreeWidgetItem *item = LView->topLevelItem(row - 1);
+    return item ? item->text(column) : QString();
+}
+
+int frmDown::selectedRow() const
+{
+    const QList<QTreeWidgetItem *> selected = LView->selectedItems();
+    return selected.isEmpty() ? 0 : LView->indexOfTopLevelItem(selected.first()) + 1;
+}
+
+void frmDown::setRowState(int row, const QString &key)
+{
+    QTreeWidgetItem *item = LView->topLevelItem(row - 1);
+    if (!item)
+        return;
+    item->setData(0, StateRole, key);
+    item->setIcon(0, stateIcon(key));
+}
+
+void frmDown::setRowText(int row, int column, const QString &text)
+{
+    QTreeWidgetItem *item = LView->topLevelItem(row - 1);
+    if (item && column >= 1 && column < LView->columnCount())
+        item->setText(column, text);
+}

@@ -1,0 +1,27 @@
+#include "display/blockmapgeometry.h"
+
+namespace BlockMap {
+
+QPoint blockCentre(qint64 k)
+{
+    const qint64 row = (k - 1) / BlocksPerRow;
+    const qint64 column = k - BlocksPerRow * row;
+    return QPoint(int(120 * column), int(100 + 120 * row));
+}
+
+qint64 blocksOf(qint64 length)
+{
+    return length > 0 ? length / BlockBytes : 0;
+}
+
+qint64 lastVisibleBlock()
+{
+    // A row is seen while the top of its circles (100 + 120 r - 50) lies
+    // above the panel's lower edge, measured in whole pixels.
+    constexpr int panelHeight = PanelHeightPx * TwipsPerPixel;
+    constexpr int firstTop = 100 - RadiusTwips;
+    constexpr int visibleRows = (panelHeight - firstTop + 119) / 120;
+    return qint64(visibleRows) * BlocksPerRow;
+}
+
+} // namespace BlockMap

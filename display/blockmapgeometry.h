@@ -1,0 +1,35 @@
+#pragma once
+// Where the circles of a block map go. One circle stands for 4096 bytes of
+// the file, 50 to a row; everything is measured in twips from the panel's
+// top left corner (15 twips to a pixel).
+#include <QPoint>
+#include <QtGlobal>
+
+namespace BlockMap {
+
+constexpr qint64 BlockBytes = 4096;
+constexpr int BlocksPerRow = 50;
+constexpr int RadiusTwips = 50;
+constexpr int TwipsPerPixel = 15;
+
+// The panel as laid out on its tab.
+constexpr int PanelWidthTwips = 6192;
+constexpr int PanelHeightTwips = 3372;
+
+constexpr int pixelsFromTwips(int twips) { return (twips + TwipsPerPixel / 2) / TwipsPerPixel; }
+
+constexpr int PanelWidthPx = pixelsFromTwips(PanelWidthTwips);    // 413
+constexpr int PanelHeightPx = pixelsFromTwips(PanelHeightTwips);  // 225
+
+// Centre of block k (k >= 1).
+QPoint blockCentre(qint64 k);
+
+// The number of whole blocks in `length` bytes; a partial last block has no
+// circle, and a negative or unknown length has none.
+qint64 blocksOf(qint64 length);
+
+// The last block whose circle reaches into the panel at all. Later blocks lie
+// wholly below its lower edge, so drawing them would change nothing.
+qint64 lastVisibleBlock();
+
+} // namespace BlockMap

@@ -1,0 +1,37 @@
+// The block map of a task (DrawDownPic) and the choice of the panel shown
+// (PicVisible), as methods of the main window that owns the panels.
+#include "app/frmdown.h"
+#include "display/blockmapgeometry.h"
+#include "display/blockmappanel.h"
+
+void frmDown::DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBytes)
+{
+    if (Index < 0 || Index >= int(Pic.size()))
+        return;
+
+    if (mNum > 0) {
+        // A real arrival on a slot: count it into the task it belongs to.
+        const auto &session = engine().Down(Index);
+        const int row = session ? session->WhichDown : 0;
+        if (row >= 1 && row <= rowCount()) {
+            DownTask(row).GotSize += mNum;
+            setRowText(row, 2, QString::number(ReceiveBytes + mNum));
+        }
+    }
+
+    BlockMapPanel *panel = Pic[Index];
+    if (mNum == 0 || ReceiveBytes == 0)
+        panel->drawBlocks(1, BlockMap::blocksOf(mFlen), false);
+
+    const qint64 firstDone = mNum > 0 ? BlockMap::blocksOf(ReceiveBytes) : 0;
+    const qint64 lastDone = BlockMap::blocksOf(ReceiveBytes + std::max<qint64>(mNum, 0));
+    panel->drawBlocks(firstDone + 1, lastDone, true);
+}
+
+void frmDown::PicVisible(int Index)
+{
+    for (BlockMapPanel *panel : Pic)
+        panel->hide();
+    if (Index >= 0 && Index < int(Pic.size()))
+        Pic[Index]->show();
+}

@@ -1,0 +1,93 @@
+#include "ui/minform.h"
+
+#include "ui/droptext.h"
+
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+
+namespace {
+
+constexpr int TwipsPerPixel = 15;
+constexpr int ClientWidth = 1245 / TwipsPerPixel;    // 83
+constexpr int ClientHeight = 480 / TwipsPerPixel;    // 32
+constexpr QPoint StartPosition(12045 / TwipsPerPixel, 1590 / TwipsPerPixel);   // 803, 106
+
+QColor background() { return QColor(0, 0, 192); }
+
+} // namespace
+
+MinForm::MinForm(QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint
+                          | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      image_(ClientWidth, ClientHeight, QImage::Format_RGB32)
+{
+    setObjectName(QStringLiteral("MinForm"));
+    setWindowTitle(QStringLiteral("Zipvane"));
+    setFixedSize(ClientWidth, ClientHeight);
+    move(StartPosition);
+    // Closing the drop window only hides it: the main window brings it back.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAcceptDrops(true);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, background());
+    setPalette(pal);
+    image_.fill(background());
+}
+
+void MinForm::drawCircle(int xTwips, int yTwips, int radiusTwips, QRgb fill)
+{
+    QPainter painter(&image_);
+    painter.scale(1.0 / TwipsPerPixel, 1.0 / TwipsPerPixel);
+    QPen outline(Qt::black);
+    outline.setWidth(0);
+    painter.setPen(outline);
+    painter.setBrush(QColor(fill));
+    painter.drawEllipse(QPoint(xTwips, yTwips), radiusTwips, radiusTwips);
+    painter.end();
+    update();
+}
+
+void MinForm::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    painter.drawImage(event->rect(), image_, event->rect());
+}
+
+void MinForm::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    event->accept();
+    Q_EMIT dblClick();
+}
+
+void MinForm::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (droppedText(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MinForm::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (droppedText(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MinForm::dropEvent(QDropEvent *event)
+{
+    const std::optional<QString> text = droppedText(event->mimeData());
+    if (!text) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    Q_EMIT textDropped(*text);
+}
