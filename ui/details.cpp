@@ -1,5 +1,47 @@
+// A mouse release over the list shows the selected task's details and map,
+// and the right button opens the task menu.
 #include "app/frmdown.h"
 
-void frmDown::LView_MouseUp(Qt::MouseButton, const QPoint &)
+#include "display/blockmappanel.h"
+#include "ui/details.h"
+
+#include <QMenu>
+#include <QPlainTextEdit>
+
+QString detailsText(const TaskRecord &r)
 {
+    const QString bytes = QStringLiteral("字节");
+    return QStringLiteral("URL:         ") + r.Url + QStringLiteral("\r\n")
+        + QStringLiteral("文件名:      ") + r.FilePath + QStringLiteral("\r\n")
+        + QStringLiteral("大小:        ") + QString::number(r.FileSize) + bytes + QStringLiteral("\r\n")
+        + QStringLiteral("已下载大小:  ") + QString::number(r.GotSize) + bytes + QStringLiteral("\r\n")
+        + QStringLiteral("代理服务器:  ") + r.ProxyHost + QStringLiteral("\r\n");
+}
+
+void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
+{
+    if (rowCount() == 0)
+        return;
+    const int row = selectedRow();
+    if (row < 1)
+        return;
+    SelRow = qint16(row);
+
+    const TaskRecord &r = DownTask(SelRow);
+    // The box shows plain line breaks; the text itself is kept with CR LF.
+    txtFile->setPlainText(QString(detailsText(r)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+
+    DownEngine &eng = engine();
+    if (SelRow == eng.DownRow[1]) {
+        PicVisible(1);
+    } else if (SelRow == eng.DownRow[2]) {
+        PicVisible(2);
+    } else {
+        Pic[0]->Cls();
+        PicVisible(0);
+        DrawDownPic(0, 0, r.FileSize, r.GotSize);
+    }
+
+    if (button == Qt::RightButton)
+        menusetup->popup(globalPos);
 }

@@ -1,5 +1,208 @@
+#include "ui/frmadd.h"
+
 #include "app/frmdown.h"
+#include "ui/portparse.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+// Layout values are twips; 15 twips are one pixel.
+QRect twips(int left, int top, int width, int height)
+{
+    auto px = [](int t) { return qRound(t / 15.0); };
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+template <typename W>
+W *place(QWidget *parent, const char *name, const QRect &rect)
+{
+    auto *w = new W(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(rect);
+    return w;
+}
+
+} // namespace
+
+int execModalDialog(QDialog &dialog)
+{
+    return dialog.exec();
+}
+
+frmAdd::frmAdd(frmDown &main) : QDialog(&main), main_(main)
+{
+    setObjectName(QStringLiteral("frmAdd"));
+    setWindowTitle(QStringLiteral("加入新的下载任务"));
+    setFont(QFont(QStringLiteral("宋体"), 9));
+    resize(twips(0, 0, 6465, 4695).size());
+    buildControls();
+    Form_Load();
+}
+
+void frmAdd::buildControls()
+{
+    Frame2 = place<QGroupBox>(this, "Frame2", twips(60, 90, 6312, 1392));
+    Frame2->setTitle(QStringLiteral("加入下载的URL"));
+    Label5 = place<QLabel>(Frame2, "Label5", twips(300, 420, 552, 192));
+    Label5->setText(QStringLiteral("URL："));
+    txtUrl = place<QLineEdit>(Frame2, "txtUrl", twips(960, 360, 4932, 288));
+    cmdAdd[0] = place<QPushButton>(Frame2, "cmdAdd0", twips(3900, 900, 792, 312));
+    cmdAdd[0]->setText(QStringLiteral("加入"));
+    cmdAdd[1] = place<QPushButton>(Frame2, "cmdAdd1", twips(4920, 900, 792, 312));
+    cmdAdd[1]->setText(QStringLiteral("取消"));
+
+    Frame1 = place<QGroupBox>(this, "Frame1", twips(60, 1500, 6312, 3012));
+    Frame1->setTitle(QStringLiteral("选项"));
+    chkProxy = place<QCheckBox>(Frame1, "chkProxy", twips(180, 420, 1632, 252));
+    chkProxy->setText(QStringLiteral("使用代理服务器"));
+    Label1 = place<QLabel>(Frame1, "Label1", twips(120, 960, 1632, 192));
+    Label1->setText(QStringLiteral("代理服务器地址："));
+    txtProxy = place<QLineEdit>(Frame1, "txtProxy", twips(1800, 900, 3912, 288));
+    Label2 = place<QLabel>(Frame1, "Label2", twips(120, 1380, 1632, 192));
+    Label2->setText(QStringLiteral("代理服务器端口："));
+    txtPort = place<QLineEdit>(Frame1, "txtPort", twips(1800, 1320, 792, 288));
+    txtPort->setText(QStringLiteral("6666"));
+    chkAuth = place<QCheckBox>(Frame1, "chkAuth", twips(180, 1800, 2172, 312));
+    chkAuth->setText(QStringLiteral("代理服务器身份验证"));
+    Label3 = place<QLabel>(Frame1, "Label3", twips(120, 2220, 1632, 192));
+    Label3->setText(QStringLiteral("帐号："));
+    txtID = place<QLineEdit>(Frame1, "txtID", twips(1800, 2160, 1332, 288));
+    Label4 = place<QLabel>(Frame1, "Label4", twips(120, 2640, 1632, 192));
+    Label4->setText(QStringLiteral("密码："));
+    txtPass = place<QLineEdit>(Frame1, "txtPass", twips(1800, 2580, 1332, 288));
+
+    for (QWidget *w : {static_cast<QWidget *>(txtProxy), static_cast<QWidget *>(txtPort),
+                       static_cast<QWidget *>(chkAuth), static_cast<QWidget *>(txtID),
+                       static_cast<QWidget *>(txtPass)})
+        w->setEnabled(false);
+
+    // Neither button answers Enter or Escape on its own.
+    for (QPushButton *b : cmdAdd) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+
+    // The tab order the form was laid out with.
+    const QList<QWidget *> order{chkProxy, txtProxy, txtPort, chkAuth, txtPass,
+                                 txtID,    cmdAdd[0], txtUrl, cmdAdd[1]};
+    for (int i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    connect(chkProxy, &QCheckBox::toggled, this, [this] { chkProxy_Click(); });
+    connect(chkAuth, &QCheckBox::toggled, this, [this] { chkAuth_Click(); });
+    connect(cmdAdd[0], &QPushButton::clicked, this, [this] { cmdAdd_Click(0); });
+    connect(cmdAdd[1], &QPushButton::clicked, this, [this] { cmdAdd_Click(1); });
+}
+
+void frmAdd::chkProxy_Click()
+{
+    const bool on = chkProxy->isChecked();
+    txtProxy->setEnabled(on);
+    txtPort->setEnabled(on);
+    chkAuth->setEnabled(on);
+    if (!on) {
+        txtID->setEnabled(false);
+        txtPass->setEnabled(false);
+    }
+    chkAuth->setChecked(false);
+}
+
+void frmAdd::chkAuth_Click()
+{
+    const bool on = chkAuth->isChecked();
+    txtID->setEnabled(on);
+    txtPass->setEnabled(on);
+}
+
+void frmAdd::Form_Load()
+{
+    const int row = main_.SelRow;
+    if (row <= 0 || row > main_.DownTask.upperBound())
+        return;
+    const TaskRecord &r = main_.DownTask(row);
+    txtUrl->setText(r.Url);
+    if (r.UseProxy != -1)
+        return;
+    chkProxy->setChecked(true);
+    txtProxy->setText(r.ProxyHost);
+    txtPort->setText(QString::number(r.ProxyPort));
+    if (!r.ProxyUser.isEmpty()) {
+        chkAuth->setChecked(true);
+        txtID->setText(r.ProxyUser);
+        txtPass->setText(r.ProxyPass);
+    }
+}
+
+bool frmAdd::event(QEvent *e)
+{
+    if (e->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return QDialog::event(e);
+}
+
+void frmAdd::Form_Activate()
+{
+    // The dialog becomes active again after each of its own message boxes;
+    // refilling the URL the duplicate check just emptied would defeat it.
+    if (activated_)
+        return;
+    activated_ = true;
+    const QString text = main_.seams().clipboardText ? main_.seams().clipboardText() : QString();
+    if (text.startsWith(QLatin1String("http://")) && text.size() < 180)
+        txtUrl->setText(text);
+}
+
+void frmAdd::cmdAdd_Click(int Index)
+{
+    if (Index == 0) {
+        const QString url = txtUrl->text();
+        for (int i = 1; i <= main_.rowCount(); ++i) {
+            if (main_.rowUrl(i) == url) {
+                main_.seams().message(this, QStringLiteral("该URL已经在下载队列中了！"));
+                txtUrl->clear();
+                return;
+            }
+        }
+        if (!url.isEmpty()) {
+            std::optional<qint16> port;
+            if (chkProxy->isChecked()) {
+                port = parseProxyPort(txtPort->text());
+                if (!port) {
+                    main_.seams().message(this, QStringLiteral("代理服务器端口无效！"));
+                    return;
+                }
+            }
+            if (main_.rowCount() < MaxTasks) {
+                main_.AddUrl(url, QString(), QString(), QString());
+                TaskRecord &r = main_.DownTask(main_.DownTask.appendSpare());
+                r.Url = url;
+                if (chkProxy->isChecked()) {
+                    r.UseProxy = -1;
+                    r.ProxyHost = txtProxy->text();
+                    r.ProxyPort = *port;
+                    if (chkAuth->isChecked()) {
+                        r.ProxyUser = txtID->text();
+                        r.ProxyPass = txtPass->text();
+                    }
+                }
+            }
+        }
+    }
+    main_.SelRow = 0;
+    if (Index == 0)
+        accept();
+    else
+        reject();
+}
 
 void frmDown::menuadd_Click()
 {
+    frmAdd dialog(*this);
+    seams_.execModal(dialog);
 }

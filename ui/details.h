@@ -1,0 +1,7 @@
+#pragma once
+// The five detail lines of a task, each ending with CR LF.
+#include "app/taskrecord.h"
+
+#include <QString>
+
+QString detailsText(const TaskRecord &record);
