@@ -41,27 +41,16 @@ void TaskListView::mouseReleaseEvent(QMouseEvent *event)
 
 void TaskListView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (droppedText(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptTextDrag(event);
 }
 
 void TaskListView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (droppedText(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptTextDrag(event);
 }
 
 void TaskListView::dropEvent(QDropEvent *event)
 {
-    const std::optional<QString> text = droppedText(event->mimeData());
-    if (!text) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    Q_EMIT textDropped(*text);
+    if (const std::optional<QString> text = takeDroppedText(event))
+        Q_EMIT textDropped(*text);
 }

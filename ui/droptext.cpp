@@ -1,5 +1,6 @@
 #include "ui/droptext.h"
 
+#include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
 
@@ -15,4 +16,19 @@ std::optional<QString> droppedText(const QMimeData *data)
             return std::nullopt;
     }
     return data->text();
+}
+
+void acceptTextDrag(QDropEvent *event)
+{
+    if (droppedText(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+std::optional<QString> takeDroppedText(QDropEvent *event)
+{
+    std::optional<QString> text = droppedText(event->mimeData());
+    acceptTextDrag(event);
+    return text;
 }

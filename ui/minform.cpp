@@ -67,27 +67,16 @@ void MinForm::mouseDoubleClickEvent(QMouseEvent *event)
 
 void MinForm::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (droppedText(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptTextDrag(event);
 }
 
 void MinForm::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (droppedText(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    acceptTextDrag(event);
 }
 
 void MinForm::dropEvent(QDropEvent *event)
 {
-    const std::optional<QString> text = droppedText(event->mimeData());
-    if (!text) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    Q_EMIT textDropped(*text);
+    if (const std::optional<QString> text = takeDroppedText(event))
+        Q_EMIT textDropped(*text);
 }
