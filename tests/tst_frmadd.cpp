@@ -20,8 +20,18 @@ class TestFrmAdd : public QObject {
     QTemporaryDir dir_;
     std::shared_ptr<FakeSeamsState> fake_;
     std::unique_ptr<frmDown> main_;
-
     frmDown &main() { return *main_; }
+
+    static QString caption(QWidget *w)
+    {
+        if (auto *g = qobject_cast<QGroupBox *>(w))
+            return g->title();
+        if (auto *l = qobject_cast<QLabel *>(w))
+            return l->text();
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            return b->text();
+        return static_cast<QLineEdit *>(w)->text();
+    }
 
 private Q_SLOTS:
     void init()
@@ -29,164 +39,112 @@ private Q_SLOTS:
         fake_ = std::make_shared<FakeSeamsState>();
         main_ = std::make_unique<frmDown>(fakeSeams(fake_), dir_.path());
     }
-    void cleanup()
-    {
-        main_.reset();
-        QFile::remove(dir_.filePath(QStringLiteral("Zipvane.zvt")));
-    }
+    void cleanup() { main_.reset(); }
 
-    void layoutAndCaptions()
+    void layout()
     {
-        frmAdd dialog(main());
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("加入新的下载任务"));
-        QCOMPARE(dialog.size(), QSize(431, 313));
-        struct Expect {
-            QWidget *w;
-            QRect rect;
-            QString text;
-            bool enabled;
-        };
-        const QList<Expect> expected{
-            {dialog.Frame2, {4, 6, 421, 93}, QStringLiteral("加入下载的URL"), true},
-            {dialog.Label5, {20, 28, 37, 13}, QStringLiteral("URL："), true},
-            {dialog.txtUrl, {64, 24, 329, 19}, QString(), true},
-            {dialog.cmdAdd[0], {260, 60, 53, 21}, QStringLiteral("加入"), true},
-            {dialog.cmdAdd[1], {328, 60, 53, 21}, QStringLiteral("取消"), true},
-            {dialog.Frame1, {4, 100, 421, 201}, QStringLiteral("选项"), true},
-            {dialog.chkProxy, {12, 28, 109, 17}, QStringLiteral("使用代理服务器"), true},
-            {dialog.Label1, {8, 64, 109, 13}, QStringLiteral("代理服务器地址："), true},
-            {dialog.txtProxy, {120, 60, 261, 19}, QString(), false},
-            {dialog.Label2, {8, 92, 109, 13}, QStringLiteral("代理服务器端口："), true},
-            {dialog.txtPort, {120, 88, 53, 19}, QStringLiteral("6666"), false},
-            {dialog.chkAuth, {12, 120, 145, 21}, QStringLiteral("代理服务器身份验证"), false},
-            {dialog.Label3, {8, 148, 109, 13}, QStringLiteral("帐号："), true},
-            {dialog.txtID, {120, 144, 89, 19}, QString(), false},
-            {dialog.Label4, {8, 176, 109, 13}, QStringLiteral("密码："), true},
-            {dialog.txtPass, {120, 172, 89, 19}, QString(), false},
-        };
-        for (const Expect &e : expected) {
-            QCOMPARE(e.w->geometry(), e.rect);
-            QCOMPARE(e.w->isEnabled(), e.enabled);
-            QString text;
-            if (auto *g = qobject_cast<QGroupBox *>(e.w))
-                text = g->title();
-            else if (auto *l = qobject_cast<QLabel *>(e.w))
-                text = l->text();
-            else if (auto *b = qobject_cast<QAbstractButton *>(e.w))
-                text = b->text();
-            else if (auto *t = qobject_cast<QLineEdit *>(e.w))
-                text = t->text();
-            QCOMPARE(text, e.text);
+        frmAdd d(main());
+        QCOMPARE(d.windowTitle(), QStringLiteral("加入新的下载任务"));
+        QCOMPARE(d.size(), QSize(431, 313));
+        const QList<std::tuple<QWidget *, QRect, QString, bool>> controls{
+            {d.Frame2, {4, 6, 421, 93}, "加入下载的URL", true}, {d.Label5, {20, 28, 37, 13}, "URL：", true},
+            {d.txtUrl, {64, 24, 329, 19}, "", true}, {d.cmdAdd[0], {260, 60, 53, 21}, "加入", true},
+            {d.cmdAdd[1], {328, 60, 53, 21}, "取消", true}, {d.Frame1, {4, 100, 421, 201}, "选项", true},
+            {d.chkProxy, {12, 28, 109, 17}, "使用代理服务器", true},
+            {d.Label1, {8, 64, 109, 13}, "代理服务器地址：", true}, {d.txtProxy, {120, 60, 261, 19}, "", false},
+            {d.Label2, {8, 92, 109, 13}, "代理服务器端口：", true}, {d.txtPort, {120, 88, 53, 19}, "6666", false},
+            {d.chkAuth, {12, 120, 145, 21}, "代理服务器身份验证", false},
+            {d.Label3, {8, 148, 109, 13}, "帐号：", true}, {d.txtID, {120, 144, 89, 19}, "", false},
+            {d.Label4, {8, 176, 109, 13}, "密码：", true}, {d.txtPass, {120, 172, 89, 19}, "", false}};
+        for (const auto &[w, rect, text, enabled] : controls) {
+            QCOMPARE(w->geometry(), rect);
+            QCOMPARE(caption(w), text);
+            QCOMPARE(w->isEnabled(), enabled);
         }
-        QCOMPARE(dialog.txtPass->echoMode(), QLineEdit::Normal);
-        QVERIFY(!dialog.cmdAdd[0]->isDefault() && !dialog.cmdAdd[0]->autoDefault());
+        QCOMPARE(d.txtPass->echoMode(), QLineEdit::Normal);
+        QVERIFY(!d.cmdAdd[0]->autoDefault() && !d.cmdAdd[1]->autoDefault());
 
         // With every box enabled, Tab walks the form in its laid-out order.
-        dialog.chkProxy->setChecked(true);
-        dialog.chkAuth->setChecked(true);
-        QList<QWidget *> walk;
-        QWidget *w = dialog.chkProxy;
-        for (int i = 0; i < 9; ++i) {
-            walk << w;
-            w = w->nextInFocusChain();
+        d.chkProxy->setChecked(true);
+        d.chkAuth->setChecked(true);
+        QList<QWidget *> walk{d.chkProxy};
+        while (walk.size() < 9) {
+            QWidget *w = walk.last()->nextInFocusChain();
             while (w->focusPolicy() == Qt::NoFocus)
                 w = w->nextInFocusChain();
+            walk << w;
         }
-        const QList<QWidget *> order{dialog.chkProxy, dialog.txtProxy, dialog.txtPort,
-                                     dialog.chkAuth,  dialog.txtPass,  dialog.txtID,
-                                     dialog.cmdAdd[0], dialog.txtUrl,  dialog.cmdAdd[1]};
-        QCOMPARE(walk, order);
+        QCOMPARE(walk, (QList<QWidget *>{d.chkProxy, d.txtProxy, d.txtPort, d.chkAuth, d.txtPass,
+                                         d.txtID, d.cmdAdd[0], d.txtUrl, d.cmdAdd[1]}));
     }
 
     void enablingRules()
     {
-        frmAdd dialog(main());
+        frmAdd d(main());
         auto enabled = [&] {
-            return QList<bool>{dialog.txtProxy->isEnabled(), dialog.txtPort->isEnabled(),
-                               dialog.chkAuth->isEnabled(), dialog.txtID->isEnabled(),
-                               dialog.txtPass->isEnabled()};
+            return QList<bool>{d.txtProxy->isEnabled(), d.txtPort->isEnabled(), d.chkAuth->isEnabled(),
+                               d.txtID->isEnabled(), d.txtPass->isEnabled()};
         };
-        QTest::mouseClick(dialog.chkProxy, Qt::LeftButton);
+        QTest::mouseClick(d.chkProxy, Qt::LeftButton);
         QCOMPARE(enabled(), (QList<bool>{true, true, true, false, false}));
-        QTest::mouseClick(dialog.chkAuth, Qt::LeftButton);
+        QTest::mouseClick(d.chkAuth, Qt::LeftButton);
         QCOMPARE(enabled(), (QList<bool>{true, true, true, true, true}));
-        dialog.txtID->setText(QStringLiteral("kept"));
-        // Unticking the proxy unticks authentication and disables every box,
-        // keeping what was typed.
-        QTest::mouseClick(dialog.chkProxy, Qt::LeftButton);
+        d.txtID->setText(QStringLiteral("kept"));
+        // Unticking the proxy unticks authentication, keeping what was typed.
+        QTest::mouseClick(d.chkProxy, Qt::LeftButton);
         QCOMPARE(enabled(), (QList<bool>{false, false, false, false, false}));
-        QVERIFY(!dialog.chkAuth->isChecked());
-        QCOMPARE(dialog.txtID->text(), QStringLiteral("kept"));
-        // Ticking the proxy again leaves authentication unticked.
-        QTest::mouseClick(dialog.chkProxy, Qt::LeftButton);
-        QVERIFY(!dialog.chkAuth->isChecked());
+        QVERIFY(!d.chkAuth->isChecked());
+        QCOMPARE(d.txtID->text(), QStringLiteral("kept"));
+        QTest::mouseClick(d.chkProxy, Qt::LeftButton);
         QCOMPARE(enabled(), (QList<bool>{true, true, true, false, false}));
     }
 
-    void prefillFromSelectedRow_data()
+    void prefill_data()
     {
         QTest::addColumn<int>("selRow");
+        QTest::addColumn<QString>("clipboard");
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("proxy");
         QTest::addColumn<bool>("auth");
-        QTest::newRow("no selection") << -1 << QString() << false << false;
-        QTest::newRow("plain task") << 1 << QStringLiteral("http://h/a") << false << false;
-        QTest::newRow("proxy, no user") << 2 << QStringLiteral("http://h/b") << true << false;
-        QTest::newRow("proxy and user") << 3 << QStringLiteral("http://h/c") << true << true;
+        const QString a179 = "http://x/" + QString(170, u'a'), a180 = a179 + 'a';
+        QTest::newRow("nothing selected") << -1 << QString() << QString() << false << false;
+        QTest::newRow("past the spare record") << 9 << QString() << QString() << false << false;
+        QTest::newRow("plain task") << 1 << QString() << "http://h/a" << false << false;
+        QTest::newRow("proxy, no user") << 2 << QString() << "http://h/b" << true << false;
+        QTest::newRow("proxy and user") << 3 << QString() << "http://h/c" << true << true;
+        QTest::newRow("clipboard link wins") << 1 << "http://x/f.zip" << "http://x/f.zip" << false << false;
+        QTest::newRow("179 characters") << 1 << a179 << a179 << false << false;
+        QTest::newRow("180 characters") << 1 << a180 << "http://h/a" << false << false;
+        QTest::newRow("capitals") << 1 << "HTTP://x/f" << "http://h/a" << false << false;
+        QTest::newRow("leading blank") << 1 << " http://x/f" << "http://h/a" << false << false;
     }
-    void prefillFromSelectedRow()
+    void prefill()
     {
         QFETCH(int, selRow);
+        QFETCH(QString, clipboard);
         QFETCH(QString, url);
         QFETCH(bool, proxy);
         QFETCH(bool, auth);
         for (const char *u : {"http://h/a", "http://h/b", "http://h/c"})
             main().AddNewUrl(QString::fromLatin1(u));
-        main().DownTask(2).UseProxy = -1;
-        main().DownTask(2).ProxyHost = QStringLiteral("p2");
-        main().DownTask(2).ProxyPort = 3128;
-        main().DownTask(3).UseProxy = -1;
-        main().DownTask(3).ProxyHost = QStringLiteral("p3");
-        main().DownTask(3).ProxyPort = 8080;
+        for (int row : {2, 3}) {
+            main().DownTask(row).UseProxy = -1;
+            main().DownTask(row).ProxyHost = QStringLiteral("p%1").arg(row);
+            main().DownTask(row).ProxyPort = qint16(3126 + row);
+        }
         main().DownTask(3).ProxyUser = QStringLiteral("用户");
         main().DownTask(3).ProxyPass = QStringLiteral("pw");
         main().SelRow = qint16(selRow);
-
-        frmAdd dialog(main());
-        QCOMPARE(dialog.txtUrl->text(), url);
-        QCOMPARE(dialog.chkProxy->isChecked(), proxy);
-        QCOMPARE(dialog.chkAuth->isChecked(), auth);
-        QCOMPARE(dialog.txtID->isEnabled(), auth);
-        if (proxy)
-            QCOMPARE(dialog.txtProxy->text(), QStringLiteral("p%1").arg(selRow));
-        if (auth) {
-            QCOMPARE(dialog.txtPort->text(), QStringLiteral("8080"));
-            QCOMPARE(dialog.txtID->text(), QStringLiteral("用户"));
-            QCOMPARE(dialog.txtPass->text(), QStringLiteral("pw"));
-        }
-    }
-
-    void clipboardOnActivation_data()
-    {
-        QTest::addColumn<QString>("clipboard");
-        QTest::addColumn<bool>("taken");
-        QTest::newRow("http link") << QStringLiteral("http://x/f.zip") << true;
-        QTest::newRow("capitals") << QStringLiteral("HTTP://x/f.zip") << false;
-        QTest::newRow("leading blank") << QStringLiteral(" http://x/f.zip") << false;
-        QTest::newRow("179 characters") << QStringLiteral("http://x/") + QString(170, u'a') << true;
-        QTest::newRow("180 characters") << QStringLiteral("http://x/") + QString(171, u'a') << false;
-        QTest::newRow("not a link") << QStringLiteral("hello") << false;
-    }
-    void clipboardOnActivation()
-    {
-        QFETCH(QString, clipboard);
-        QFETCH(bool, taken);
-        main().AddNewUrl(QStringLiteral("http://h/selected"));
-        main().SelRow = 1;
         fake_->clipboard = clipboard;
-        frmAdd dialog(main());
-        dialog.Form_Activate();
-        QCOMPARE(dialog.txtUrl->text(), taken ? clipboard : QStringLiteral("http://h/selected"));
+        frmAdd d(main());
+        d.Form_Activate();
+        QCOMPARE(d.txtUrl->text(), url);
+        QCOMPARE(d.chkProxy->isChecked(), proxy);
+        QCOMPARE(d.chkAuth->isChecked(), auth);
+        QCOMPARE(d.txtID->isEnabled(), auth);
+        QCOMPARE(d.txtProxy->text(), proxy ? QStringLiteral("p%1").arg(selRow) : QString());
+        QCOMPARE(d.txtPort->text(), proxy ? QString::number(3126 + selRow) : QStringLiteral("6666"));
+        QCOMPARE(d.txtID->text() + d.txtPass->text(), auth ? QStringLiteral("用户pw") : QString());
     }
 
     void addAndDuplicates()
@@ -194,134 +152,90 @@ private Q_SLOTS:
         main().AddNewUrl(QStringLiteral("http://h/a"));
         main().SelRow = 1;
         fake_->clipboard = QStringLiteral("http://h/a");
-        frmAdd dialog(main());
-        dialog.show();
-        dialog.Form_Activate();
-        QCOMPARE(dialog.txtUrl->text(), QStringLiteral("http://h/a"));
-
-        // The duplicate is refused, the box emptied and the dialog stays open;
-        // activating again after the message box does not refill it.
-        dialog.cmdAdd_Click(0);
+        frmAdd d(main());
+        d.show();
+        d.Form_Activate();
+        // Refused: the box is emptied, the dialog stays, and activating it
+        // again after the message box does not refill it.
+        d.cmdAdd_Click(0);
         QCOMPARE(fake_->messages, QStringList{QStringLiteral("该URL已经在下载队列中了！")});
-        QCOMPARE(dialog.txtUrl->text(), QString());
-        QVERIFY(dialog.isVisible());
+        QVERIFY(d.isVisible() && d.txtUrl->text().isEmpty());
         QCOMPARE(main().SelRow, qint16(1));
-        dialog.Form_Activate();
-        QCOMPARE(dialog.txtUrl->text(), QString());
+        d.Form_Activate();
+        QCOMPARE(d.txtUrl->text(), QString());
 
-        // Letter case makes another URL; the proxy boxes give its record.
-        dialog.txtUrl->setText(QStringLiteral("http://h/A"));
-        dialog.chkProxy->setChecked(true);
-        dialog.txtProxy->setText(QStringLiteral("proxy.local"));
-        dialog.txtPort->setText(QStringLiteral(" 81.5 "));
-        dialog.chkAuth->setChecked(true);
-        dialog.txtID->setText(QStringLiteral("u"));
-        dialog.txtPass->setText(QStringLiteral("p"));
-        dialog.cmdAdd_Click(0);
-        QVERIFY(!dialog.isVisible());
+        d.txtUrl->setText(QStringLiteral("http://h/A"));   // letter case makes another URL
+        d.chkProxy->setChecked(true);
+        d.txtProxy->setText(QStringLiteral("proxy.local"));
+        d.txtPort->setText(QStringLiteral(" 81.5 "));
+        d.chkAuth->setChecked(true);
+        d.txtID->setText(QStringLiteral("u"));
+        d.txtPass->setText(QStringLiteral("p"));
+        d.cmdAdd_Click(0);
+        QVERIFY(!d.isVisible());
         QCOMPARE(main().SelRow, qint16(0));
-        QCOMPARE(main().rowCount(), 2);
         QCOMPARE(main().rowUrl(2), QStringLiteral("http://h/A"));
         QCOMPARE(main().rowState(2), QStringLiteral("stop"));
         QCOMPARE(main().DownTask.upperBound(), 3);
         const TaskRecord &r = main().DownTask(2);
-        QCOMPARE(r.UseProxy, qint16(-1));
-        QCOMPARE(r.ProxyHost, QStringLiteral("proxy.local"));
-        QCOMPARE(r.ProxyPort, qint16(82));
-        QCOMPARE(r.ProxyUser, QStringLiteral("u"));
-        QCOMPARE(r.ProxyPass, QStringLiteral("p"));
-        QCOMPARE(r.FilePath, QString());
+        QCOMPARE(std::make_tuple(r.UseProxy, r.ProxyHost, r.ProxyPort, r.ProxyUser, r.ProxyPass),
+                 std::make_tuple(qint16(-1), QStringLiteral("proxy.local"), qint16(82), QStringLiteral("u"),
+                                 QStringLiteral("p")));
     }
 
-    void uncheckedProxyStoresNothing()
+    void closingWithoutAdding()
     {
-        frmAdd dialog(main());
-        dialog.txtUrl->setText(QStringLiteral("http://h/x"));
-        dialog.chkProxy->setChecked(true);
-        dialog.txtProxy->setText(QStringLiteral("p"));
-        dialog.txtPort->setText(QStringLiteral("99999"));   // not used: no proxy
-        dialog.chkProxy->setChecked(false);
-        dialog.cmdAdd_Click(0);
-        const TaskRecord &r = main().DownTask(1);
-        QCOMPARE(r.Url, QStringLiteral("http://h/x"));
-        QCOMPARE(r.UseProxy, qint16(0));
-        QCOMPARE(r.ProxyHost, QString());
-        QCOMPARE(r.ProxyPort, qint16(0));
-        QVERIFY(fake_->messages.isEmpty());
-    }
-
-    void emptyUrlAndCancel()
-    {
-        main().SelRow = 5;
-        {
-            frmAdd dialog(main());
-            dialog.cmdAdd_Click(0);   // nothing typed: nothing added, dialog closes
-        }
+        auto run = [this](const QString &url, bool proxyTickedThenUnticked, int button) {
+            main().SelRow = 5;
+            frmAdd d(main());
+            d.txtUrl->setText(url);
+            d.chkProxy->setChecked(proxyTickedThenUnticked);
+            d.txtProxy->setText(QStringLiteral("p"));
+            d.txtPort->setText(QStringLiteral("99999"));   // unused without the proxy
+            d.chkProxy->setChecked(false);
+            d.cmdAdd_Click(button);
+            QCOMPARE(main().SelRow, qint16(0));
+        };
+        run(QString(), false, 0);                       // nothing typed: nothing added
+        run(QStringLiteral("http://h/y"), false, 1);    // 取消
         QCOMPARE(main().rowCount(), 0);
         QCOMPARE(main().DownTask.upperBound(), 1);
-        QCOMPARE(main().SelRow, qint16(0));
-        main().SelRow = 5;
-        frmAdd dialog(main());
-        dialog.txtUrl->setText(QStringLiteral("http://h/y"));
-        dialog.cmdAdd_Click(1);
-        QCOMPARE(main().rowCount(), 0);
-        QCOMPARE(main().SelRow, qint16(0));
+        run(QStringLiteral("http://h/x"), true, 0);     // proxy unticked: none stored
+        const TaskRecord &r = main().DownTask(1);
+        QCOMPARE(std::make_tuple(r.Url, r.UseProxy, r.ProxyHost, r.ProxyPort),
+                 std::make_tuple(QStringLiteral("http://h/x"), qint16(0), QString(), qint16(0)));
+        QVERIFY(fake_->messages.isEmpty());
     }
 
     void portText_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("port");   // -1: refused
-        QTest::newRow("plain") << QStringLiteral("8080") << 8080;
-        QTest::newRow("trailing letters") << QStringLiteral("8080abc") << 8080;
-        QTest::newRow("half to even down") << QStringLiteral("80.5") << 80;
-        QTest::newRow("half to even up") << QStringLiteral("81.5") << 82;
-        QTest::newRow("blanks inside") << QStringLiteral(" 80 80\t") << 8080;
-        QTest::newRow("line feed inside") << QStringLiteral("31\n28") << 3128;
-        QTest::newRow("no number") << QStringLiteral("abc") << 0;
-        QTest::newRow("empty") << QString() << 0;
-        QTest::newRow("negative") << QStringLiteral("-5") << -5;
-        QTest::newRow("exponent") << QStringLiteral("1e3") << 1000;
-        QTest::newRow("largest") << QStringLiteral("32767") << 32767;
-        QTest::newRow("too large") << QStringLiteral("32768") << -1;
-        QTest::newRow("too small") << QStringLiteral("-32769") << -1;
-        QTest::newRow("huge") << QStringLiteral("1e400") << -1;
+        const QList<std::pair<const char *, int>> rows{
+            {"8080", 8080},  {"8080abc", 8080}, {"80.5", 80},    {"81.5", 82},     {" 80 80\t", 8080},
+            {"31\n28", 3128}, {"abc", 0},       {"", 0},         {"-5", -5},       {"1e3", 1000},
+            {"32767", 32767}, {"32768", -1},    {"-32769", -1},  {"1e400", -1}};
+        for (const auto &[text, port] : rows)
+            QTest::newRow(text) << QString::fromLatin1(text) << port;
     }
     void portText()
     {
         QFETCH(QString, text);
         QFETCH(int, port);
-        const std::optional<qint16> parsed = parseProxyPort(text);
-        QCOMPARE(parsed.has_value(), port != -1);
-        if (port != -1)
-            QCOMPARE(int(*parsed), port);
-
-        // Through the dialog: a port out of range keeps the dialog open.
-        frmAdd dialog(main());
-        dialog.show();
-        dialog.txtUrl->setText(QStringLiteral("http://h/p"));
-        dialog.chkProxy->setChecked(true);
-        dialog.txtPort->setText(text);
-        dialog.cmdAdd_Click(0);
+        frmAdd d(main());
+        d.show();
+        d.txtUrl->setText(QStringLiteral("http://h/p"));
+        d.chkProxy->setChecked(true);
+        d.txtPort->setText(text);
+        d.cmdAdd_Click(0);
         if (port == -1) {
+            QVERIFY(!parseProxyPort(text));
             QCOMPARE(fake_->messages, QStringList{QStringLiteral("代理服务器端口无效！")});
-            QVERIFY(dialog.isVisible());
+            QVERIFY(d.isVisible());
             QCOMPARE(main().rowCount(), 0);
         } else {
             QCOMPARE(main().DownTask(1).ProxyPort, qint16(port));
         }
-    }
-
-    void menuOpensTheDialogModally()
-    {
-        fake_->driveDialog = [](QDialog &d) {
-            auto &dialog = static_cast<frmAdd &>(d);
-            dialog.txtUrl->setText(QStringLiteral("http://h/menu"));
-            dialog.cmdAdd_Click(0);
-        };
-        main().menuadd->trigger();
-        QCOMPARE(main().rowCount(), 1);
-        QCOMPARE(main().rowUrl(1), QStringLiteral("http://h/menu"));
     }
 };
 
