@@ -1,46 +1,33 @@
 #pragma once
 // Real servers on loopback for end-to-end tests, each with its own files in
-// a temporary folder and started and stopped by the test itself: nginx
-// serving a folder, tinyproxy asking for Basic credentials, and Python's
-// http.server, which ignores Range. start() gives an empty text on success,
-// otherwise why the server could not run (a missing program included).
+// a temporary folder and started and stopped by the test itself. The start
+// functions give an empty text on success, otherwise why the server could
+// not run (a missing program included).
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
 class LoopbackServer {
 public:
-    virtual ~LoopbackServer();
-    quint16 port() const { return port_; }
-    QString errorText() const;
+    ~LoopbackServer();
+    // Starts `program` from the folder and waits until it accepts connections
+    // on `port`; a configuration text, when given, goes to a file in the
+    // folder whose path ends the arguments.
+    QString launch(const QString &program, QStringList arguments, const QString &conf = {});
+    QTemporaryDir dir;
+    quint16 port = 0;
 
-protected:
-    // Starts `program` and waits until it accepts connections on port_.
-    QString launch(const QString &program, const QStringList &arguments);
-
-    QTemporaryDir dir_;
+private:
     QProcess process_;
-    quint16 port_ = 0;
 };
 
-class NginxServer : public LoopbackServer {
-public:
-    // Serves the files of `root`.
-    QString start(const QString &root);
-};
+// nginx serving the files of `root`.
+QString startNginx(LoopbackServer &server, const QString &root);
+// tinyproxy asking for Basic credentials, on a port below 32768 as a proxy port must be.
+QString startTinyproxy(LoopbackServer &server, const QString &user, const QString &password);
+// Python's http.server, which answers a Range request with the whole file.
+QString startPythonHttp(LoopbackServer &server, const QString &root);
 
-class TinyproxyServer : public LoopbackServer {
-public:
-    // Listens below 32768, as a proxy port must.
-    QString start(const QString &user, const QString &password);
-};
-
-class PythonHttpServer : public LoopbackServer {
-public:
-    QString start(const QString &root);
-};
-
-// A port nothing listens on at the moment.
-quint16 freeLoopbackPort();
-// The same, below 32768 (proxy ports are 16-bit signed); 0 when none found.
-quint16 lowLoopbackPort();
+// A port nothing listens on at the moment; `low` keeps it below 32768 (proxy
+// ports are 16-bit signed). 0 when none is found.
+quint16 freeLoopbackPort(bool low = false);

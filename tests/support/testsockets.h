@@ -10,15 +10,11 @@ public:
     void Close() override { state_ = Closed; }
 };
 
-// A real socket whose connected state stays hidden while the gate is shut,
-// so a test can act inside a connect wait that has already connected.
+// A real socket whose connected state stays hidden while the gate is shut (as
+// it starts), so a test can act inside a connect wait that has already connected.
 class GateSocket : public DownSocket {
 public:
     using DownSocket::DownSocket;
-    bool gateShut = false;
-    int State() const override
-    {
-        const int state = DownSocket::State();
-        return gateShut && state == Connected ? int(Connecting) : state;
-    }
+    bool gateShut = true;
+    int State() const override { return gateShut && DownSocket::State() == Connected ? int(Connecting) : DownSocket::State(); }
 };
