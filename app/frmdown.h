@@ -7,6 +7,7 @@
 #include "engine/downengine.h"
 #include "engine/downhost.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <array>
 
@@ -27,7 +28,8 @@ class TaskListView;
 class frmDown : public QMainWindow, public DownHost {
     Q_OBJECT
 public:
-    // `listFolder` holds "Zipvane.zvt"; empty means the program's folder.
+    // `listFolder` holds "Zipvane.zvt"; empty means the program's folder, or the
+    // user's data folder when that one cannot keep it (see chooseListLocation).
     // `makeSocket` lets engine tests substitute the sockets.
     explicit frmDown(Seams seams = Seams::real(), const QString &listFolder = {},
                      DownEngine::SocketFactory makeSocket = {}, QWidget *parent = nullptr);
@@ -43,6 +45,10 @@ public:
     QString rowText(int row, int column) const;
     // The 1-based index of the selected row, 0 when none is selected.
     int selectedRow() const;
+
+    // An arrival's "已下载大小" text: rowText reads it at once, the list
+    // shows it with the next coalesced repaint.
+    void showGotSize(int row, const QString &text);
 
     // Ending a session and the block map.
     void CloseSocket(int Index, const QString &ClsStr);
@@ -111,6 +117,7 @@ protected:
 
 private:
     void showMinForm();
+    void paintPendingSizes();
     void loadTaskList();
     void saveTaskList();
 
@@ -119,4 +126,8 @@ private:
     bool listUnreadable_ = false;   // never write over a list we could not read
     bool listSaved_ = false;        // the list is written once, however the run ends
     std::unique_ptr<DownEngine> engine_;
+    // Downloaded-size texts not yet in their rows, and the timer that puts
+    // them there: arrivals come far faster than anyone reads a number.
+    QHash<int, QString> pendingSizes_;
+    QTimer *sizeRepaint_ = nullptr;
 };

@@ -5,7 +5,9 @@
 #include "app/stateicons.h"
 #include "app/tasklistview.h"
 
+#include <QTimer>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -78,6 +80,11 @@ QString frmDown::rowState(int row) const
 
 QString frmDown::rowText(int row, int column) const
 {
+    if (column == 2) {
+        const auto pending = pendingSizes_.constFind(row);
+        if (pending != pendingSizes_.constEnd())
+            return *pending;
+    }
     const QTreeWidgetItem *item = LView->topLevelItem(row - 1);
     return item ? item->text(column) : QString();
 }
@@ -100,6 +107,34 @@ void frmDown::setRowState(int row, const QString &key)
 void frmDown::setRowText(int row, int column, const QString &text)
 {
     QTreeWidgetItem *item = LView->topLevelItem(row - 1);
+    if (column == 2)
+        pendingSizes_.remove(row);   // this text is newer than any pending one
     if (item && column >= 1 && column < LView->columnCount())
         item->setText(column, text);
+}
+
+void frmDown::showGotSize(int row, const QString &text)
+{
+    if (row < 1 || row > rowCount())
+        return;
+    pendingSizes_.insert(row, text);
+    if (!sizeRepaint_) {
+        // Twenty times a second reads as continuous; each repaint lays out
+        // and paints the visible rows, which costs more than the arrival.
+        sizeRepaint_ = new QTimer(this);
+        sizeRepaint_->setSingleShot(true);
+        sizeRepaint_->setInterval(50);
+        connect(sizeRepaint_, &QTimer::timeout, this, &frmDown::paintPendingSizes);
+    }
+    if (!sizeRepaint_->isActive())
+        sizeRepaint_->start();
+}
+
+void frmDown::paintPendingSizes()
+{
+    const QHash<int, QString> pending = std::exchange(pendingSizes_, {});
+    for (auto it = pending.begin(); it != pending.end(); ++it) {
+        if (QTreeWidgetItem *item = LView->topLevelItem(it.key() - 1))
+            item->setText(2, it.value());
+    }
 }

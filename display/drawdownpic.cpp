@@ -4,6 +4,8 @@
 #include "display/blockmapgeometry.h"
 #include "display/blockmappanel.h"
 
+#include <algorithm>
+
 void frmDown::DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBytes)
 {
     if (Index < 0 || Index >= int(Pic.size()))
@@ -15,16 +17,17 @@ void frmDown::DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBy
         const int row = session ? session->WhichDown : 0;
         if (row >= 1 && row <= rowCount()) {
             DownTask(row).GotSize += mNum;
-            setRowText(row, 2, QString::number(ReceiveBytes + mNum));
+            showGotSize(row, QString::number(ReceiveBytes + mNum));
         }
     }
 
     BlockMapPanel *panel = Pic[Index];
-    if (mNum == 0 || ReceiveBytes == 0)
-        panel->drawBlocks(1, BlockMap::blocksOf(mFlen), false);
-
     const qint64 firstDone = mNum > 0 ? BlockMap::blocksOf(ReceiveBytes) : 0;
     const qint64 lastDone = BlockMap::blocksOf(ReceiveBytes + std::max<qint64>(mNum, 0));
+    // The grid, except where a filled circle goes just below: that circle
+    // has the same shape and covers the white one pixel for pixel.
+    if (mNum == 0 || ReceiveBytes == 0)
+        panel->drawBlocks(std::max(firstDone, lastDone) + 1, BlockMap::blocksOf(mFlen), false);
     panel->drawBlocks(firstDone + 1, lastDone, true);
 }
 

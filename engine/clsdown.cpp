@@ -112,7 +112,9 @@ QString clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Fl
     const QByteArrayView arrival(ByteData.constData(),
                                  qBound<qint64>(0, ByteNum, ByteData.size()));
     QString result;
-    QByteArray body;
+    // The body bytes of this arrival: a part of it, or decoded chunks.
+    QByteArrayView body;
+    QByteArray decoded;
 
     if (!bHeaderDone) {
         ReceiveData += GbkText::decode(arrival);
@@ -173,16 +175,18 @@ QString clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Fl
         chunked_ = Response::isChunked(header_.header());
         const QByteArrayView rest = arrival.sliced(bodyStart);
         if (chunked_) {
-            if (!chunks_.feed(rest, body))
+            if (!chunks_.feed(rest, decoded))
                 return QStringLiteral("error");
+            body = decoded;
         } else {
-            body = rest.toByteArray();
+            body = rest;
         }
     } else if (chunked_) {
-        if (!chunks_.feed(arrival, body))
+        if (!chunks_.feed(arrival, decoded))
             return QStringLiteral("error");
+        body = decoded;
     } else {
-        body = arrival.toByteArray();
+        body = arrival;
     }
 
     if (!writeBody(body.constData(), body.size()))

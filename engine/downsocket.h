@@ -27,7 +27,8 @@ public:
     virtual int State() const;
     // The text goes out as GBK bytes, in one piece.
     virtual void SendData(const QString &text);
-    // Every byte waiting, in order.
+    // Every byte waiting, in order: what one read took from the connection,
+    // at most 256 KiB (more follows in the next data event).
     virtual QByteArray GetData();
     // Ends the connection at once; no close event follows.
     virtual void Close();
@@ -48,6 +49,9 @@ protected:
 
 private:
     void dropSocket();
+    // Reads everything the connection holds into the buffer in one go.
+    // False when the connection has ended (closed or failed) instead.
+    bool readWaitingBytes();
     // Emits dataArrival for bytes still waiting; false when a handler closed
     // this socket meanwhile.
     bool handOutWaitingBytes();
@@ -58,4 +62,9 @@ private:
 
     // Counts the QTcpSockets dropped, so a handler's Close() can be noticed.
     quint64 generation_ = 0;
+    // Bytes read and not yet taken by GetData: the first waiting_ bytes of
+    // buffer_. The buffer is kept between arrivals, so reading costs no
+    // allocation once it has grown to the size arrivals have.
+    QByteArray buffer_;
+    qsizetype waiting_ = 0;
 };
