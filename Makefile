@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: run test build deps clean
+.PHONY: run test build deps clean bench package screenshot
 
 deps:
 	@bash scripts/install-deps.sh
@@ -16,6 +16,22 @@ run: build
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# Measures downloads against curl, wget and aria2c; ZV_BENCH_ROUNDS=2 for a quick look.
+BENCH_BUILD ?= build-bench
+bench: deps
+	@bash scripts/install-bench-deps.sh
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -Wno-dev >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target zvbench
+	@python3 bench/run.py $(BENCH_BUILD)/bench/zvbench bench/README.md
+
+# The Debian package, zipvane_<version>_<arch>.deb in the build folder.
+package: build
+	@cd $(BUILD) && cpack
+
+# Refreshes the README's picture of the main window with a download running.
+screenshot: build
+	@bash scripts/screenshot.sh $(BUILD)/zipvane docs/screenshot.png
 
 clean:
 	rm -rf $(BUILD)

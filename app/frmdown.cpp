@@ -2,6 +2,7 @@
 // the handlers: the log, the timer, the drop window and the portal.
 #include "app/frmdown.h"
 
+#include "app/listlocation.h"
 #include "app/mainlayout.h"
 #include "app/portal.h"
 #include "app/startpage.h"
@@ -16,6 +17,7 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTimer>
@@ -44,8 +46,17 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     for (int column = 1; column < 4; ++column)
         LView->setColumnWidth(column, 80);
 
-    const QString folder = listFolder.isEmpty() ? QCoreApplication::applicationDirPath() : listFolder;
-    listPath_ = QDir(folder).filePath(TaskListFile::FileName);
+    if (listFolder.isEmpty()) {
+        const ListLocation where = chooseListLocation(
+            QCoreApplication::applicationDirPath(),
+            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        listPath_ = where.path;
+        // The user looks beside the program first; say where the list went instead.
+        if (where.fellBack)
+            appendLog(QStringLiteral("任务列表保存在：") + listPath_);
+    } else {
+        listPath_ = QDir(listFolder).filePath(TaskListFile::FileName);
+    }
     loadTaskList();
 
     SelRow = -1;

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6core5compat6-dev libgl-dev
   fonts-wqy-microhei
   xvfb xauth xdotool imagemagick
+  dpkg-dev desktop-file-utils
   nginx-light tinyproxy
   python3
 )

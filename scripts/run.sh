@@ -2,6 +2,8 @@
 # Starts Zipvane from a build folder. Without a display it starts a virtual
 # one, takes a screenshot of the main window and keeps running until Ctrl+C.
 set -euo pipefail
+script_name=run
+source "$(dirname "$0")/virtual-display.sh"
 
 build_dir=${1:-build}
 program="$build_dir/zipvane"
@@ -21,12 +23,6 @@ for tool in Xvfb xdotool import; do
   fi
 done
 
-display_number=99
-while [ -e "/tmp/.X${display_number}-lock" ] || [ -e "/tmp/.X11-unix/X${display_number}" ]; do
-  display_number=$((display_number + 1))
-done
-display=":$display_number"
-
 xvfb_pid=
 app_pid=
 cleanup() {
@@ -38,38 +34,15 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
-for _ in $(seq 1 50); do
-  [ -e "/tmp/.X11-unix/X${display_number}" ] && break
-  if ! kill -0 "$xvfb_pid" 2>/dev/null; then
-    echo "run: Xvfb could not start on $display" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
+start_virtual_display
 
 QT_QPA_PLATFORM=xcb "$program" &
 app_pid=$!
 
-window=
-for _ in $(seq 1 30); do
-  if ! kill -0 "$app_pid" 2>/dev/null; then
-    echo "run: Zipvane ended before its main window appeared" >&2
-    exit 1
-  fi
-  window=$(xdotool search --onlyvisible --name "迅羽" 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ] && break
-  sleep 0.5
-done
-if [ -z "$window" ]; then
-  echo "run: the main window did not appear within 15 seconds on $display" >&2
-  exit 1
-fi
+window=$(wait_for_main_window "$app_pid")
 
 sleep 1   # let the first paint finish before the picture is taken
 screenshot="$build_dir/screenshot.png"
-import -display "$display" -window "$window" "$screenshot"
-echo "Zipvane is running on a virtual display ($display); screenshot: $screenshot — press Ctrl+C to stop."
+import -display "$DISPLAY" -window "$window" "$screenshot"
+echo "Zipvane is running on a virtual display ($DISPLAY); screenshot: $screenshot — press Ctrl+C to stop."
 wait "$app_pid"

@@ -1,0 +1,44 @@
+#include "app/listlocation.h"
+
+#include "app/tasklistfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+namespace {
+
+// An installed copy sits in a system program folder, next to the share/
+// folder holding its desktop entry. That folder is no place for one user's
+// list even when it is writable (for root), and the package manager would
+// leave the list behind.
+bool isInstalledCopy(const QString &programFolder)
+{
+    return QFileInfo::exists(QDir(programFolder).filePath(
+        QStringLiteral("../share/applications/zipvane.desktop")));
+}
+
+// Only creating a file proves a folder takes one: permission bits know
+// nothing of read-only mounts, and root passes every permission check.
+bool canCreateFileIn(const QString &folder)
+{
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".zipvane-probe-XXXXXX")));
+    return probe.open();
+}
+
+} // namespace
+
+ListLocation chooseListLocation(const QString &programFolder, const QString &dataFolder)
+{
+    const QString beside = QDir(programFolder).filePath(TaskListFile::FileName);
+    if (!isInstalledCopy(programFolder) && canCreateFileIn(programFolder))
+        return {beside, false};
+
+    QDir().mkpath(dataFolder);
+    const QString kept = QDir(dataFolder).filePath(TaskListFile::FileName);
+    // The copy is the user's own, private like every list (it may hold proxy passwords).
+    if (!QFileInfo::exists(kept) && QFileInfo::exists(beside) && QFile::copy(beside, kept))
+        QFile::setPermissions(kept, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return {kept, true};
+}

@@ -1,0 +1,27 @@
+# What `cmake --install` puts where, and the Debian package `make package` builds.
+include(GNUInstallDirs)
+
+install(TARGETS zipvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/data/zipvane.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/data/zipvane.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_SOURCE_DIR}/data/zipvane.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/48x48/apps)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zipvane)
+set(CPACK_PACKAGE_VENDOR "Zipvane")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small HTTP download manager with a Chinese user interface")
+set(CPACK_PACKAGE_DESCRIPTION "Zipvane (迅羽 2007 - 极速下载器) downloads files over HTTP, \
+two at a time, directly or through an HTTP proxy, and resumes interrupted downloads.")
+set(CPACK_PACKAGE_CONTACT "Zipvane developers <zipvane@localhost>")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+# The Qt libraries (and the xcb platform plugin with libqt6gui6) come from
+# dpkg-shlibdeps; the Chinese text needs a CJK font, which no library pulls in.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-wqy-zenhei | fonts-noto-cjk")
+include(CPack)

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs a build into a scratch root (DESTDIR) and checks what lands where:
+# the program, its desktop entry with the keys the menus read, its icons.
+set -euo pipefail
+build=${1:?usage: install_layout.sh BUILD_DIR}
+fail() { echo "install_layout: $*" >&2; exit 1; }
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+DESTDIR="$root" cmake --install "$build" --prefix /usr >/dev/null
+
+expected='usr/bin/zipvane
+usr/share/applications/zipvane.desktop
+usr/share/icons/hicolor/48x48/apps/zipvane.png
+usr/share/icons/hicolor/scalable/apps/zipvane.svg'
+installed=$(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+[ "$installed" = "$expected" ] || fail "installed files differ:"$'\n'"$installed"
+[ -x "$root/usr/bin/zipvane" ] || fail "usr/bin/zipvane is not executable"
+
+desktop=$root/usr/share/applications/zipvane.desktop
+desktop-file-validate "$desktop" || fail "the desktop entry is not valid"
+for line in 'Name=Zipvane' 'GenericName=Download Manager' 'GenericName[zh_CN]=下载管理器' \
+            'Exec=zipvane' 'Icon=zipvane' 'Categories=Network;FileTransfer;'; do
+  grep -qxF "$line" "$desktop" || fail "the desktop entry lacks '$line'"
+done
