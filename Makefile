@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: run test build deps clean bench package screenshot
+.PHONY: run test build deps clean bench package screenshot test-asan fuzz soak
 
 deps:
 	@bash scripts/install-deps.sh
@@ -15,12 +15,34 @@ run: build
 	@bash scripts/run.sh $(BUILD)
 
 test: build
-	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE soak
+
+# The same suite built with AddressSanitizer and UBSan; leaks are reported
+# except those inside the system libraries listed in tests/lsan.supp.
+ASAN_BUILD ?= build-asan
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DZV_SANITIZE=ON -Wno-dev >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -LE soak
+
+# Both slots downloading for ZV_SOAK_SECONDS (600) against a trickling server.
+soak: build
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -V -L soak
+
+# Runs every libFuzzer target for FUZZ_SECONDS; new inputs stay in the build
+# folder, crashes land in tests/fuzz/corpus/<target>/ and so are replayed by
+# `make test` from then on.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@bash scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # Measures downloads against curl, wget and aria2c; ZV_BENCH_ROUNDS=2 for a quick look.
 BENCH_BUILD ?= build-bench
 bench: deps
-	@bash scripts/install-bench-deps.sh
+	@bash scripts/install-deps.sh curl wget aria2 time
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -Wno-dev >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target zvbench
 	@python3 bench/run.py $(BENCH_BUILD)/bench/zvbench bench/README.md

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Zipvane needs to build, run and test.
-# Idempotent and quiet when everything is already there.
+# Installs the Debian packages Zipvane needs to build, run and test, and any
+# further packages named as arguments (make bench names the tools it measures
+# against). Idempotent and quiet when everything is already there.
 set -euo pipefail
 
 packages=(
@@ -11,10 +12,11 @@ packages=(
   dpkg-dev desktop-file-utils
   nginx-light tinyproxy
   python3
+  clang libclang-rt-14-dev
 )
 
 missing=()
-for p in "${packages[@]}"; do
+for p in "${packages[@]}" "$@"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
