@@ -1,7 +1,6 @@
 #include "engine/clsdown.h"
 
 #include "app/gbktext.h"
-#include "engine/analyzeurl.h"
 #include "engine/downengine.h"
 #include "engine/request.h"
 
@@ -25,20 +24,11 @@ clsDown::clsDown(DownEngine &engine) : engine_(engine) {}
 
 bool clsDown::AnalyzeUrl()
 {
-    // The parts start from the members so that a URL which fails half-way
-    // leaves written what was found before the failing step, as before.
-    UrlParts parts;
-    parts.mHost = mHost;
-    parts.mConnectHost = mConnectHost;
-    parts.mPort = mPort;
-    parts.mPath = mPath;
-    parts.mFile = mFile;
-    const bool ok = analyzeUrl(DownUrl, parts);
-    mHost = parts.mHost;
-    mConnectHost = parts.mConnectHost;
-    mPort = parts.mPort;
-    mPath = parts.mPath;
-    mFile = parts.mFile;
+    // A URL that fails half-way leaves written what was found before the
+    // failing step, so the parts start from what the session holds.
+    url_.mFile = mFile;
+    const bool ok = analyzeUrl(DownUrl, url_);
+    mFile = url_.mFile;
     return ok;
 }
 
@@ -76,8 +66,8 @@ bool clsDown::connectAndSend(bool viaProxy)
 
     StartTime = host.monotonicMs();
     DownSocket &socket = engine_.Wsock(WhichSocket);
-    socket.RemoteHost = viaProxy ? mProxy : mConnectHost;
-    socket.RemotePort = viaProxy ? quint16(mProxyPort) : quint16(mPort);
+    socket.RemoteHost = viaProxy ? mProxy : url_.mConnectHost;
+    socket.RemotePort = viaProxy ? quint16(mProxyPort) : quint16(url_.mPort);
     socket.Connect();
 
     for (;;) {
@@ -87,9 +77,9 @@ bool clsDown::connectAndSend(bool viaProxy)
         if (ours && socket.State() == DownSocket::Connected) {
             RequestInput in;
             in.viaProxy = viaProxy;
-            in.mPath = mPath;
+            in.mPath = url_.mPath;
             in.DownUrl = DownUrl;
-            in.mHost = mHost;
+            in.mHost = url_.mHost;
             in.mProxyId = mProxyId;
             in.mProxyPass = mProxyPass;
             in.mFlen = mFlen;

@@ -2,6 +2,7 @@
 // clsDown: one download session. A new one replaces the slot's old one at
 // every start; the engine and the start handler hold it by shared_ptr so an
 // old session whose connect wait is still on the stack stays alive.
+#include "engine/analyzeurl.h"
 #include "engine/response.h"
 
 #include <QByteArray>
@@ -38,10 +39,10 @@ public:
     QString SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen);
 
     // What AnalyzeUrl found.
-    const QString &host() const { return mHost; }         // for the Host line
-    const QString &connectHost() const { return mConnectHost; }
-    int port() const { return mPort; }
-    const QString &path() const { return mPath; }
+    const QString &host() const { return url_.mHost; }   // for the Host line
+    const QString &connectHost() const { return url_.mConnectHost; }
+    int port() const { return url_.mPort; }
+    const QString &path() const { return url_.mPath; }
 
     // The request has gone out: from here on a stop ends the session at once.
     bool requestSent() const { return requestSent_; }
@@ -53,10 +54,7 @@ private:
     bool writeBody(const char *data, qint64 n);
 
     DownEngine &engine_;
-    QString mHost;
-    QString mConnectHost;
-    int mPort = 80;
-    QString mPath;
+    UrlParts url_;   // mHost, mPort, mPath as AnalyzeUrl left them
     bool bHeaderDone = false;
     bool requestSent_ = false;
     HeaderScanner header_;
