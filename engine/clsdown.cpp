@@ -192,9 +192,11 @@ bool clsDown::writeBody(const char *data, qint64 n)
         firstWrite_ = false;
         // A full answer where bytes are already on disk (the server ignored
         // our Range, or an old file sits under the chosen name) starts over:
-        // appending would put the file's beginning after old bytes.
+        // appending would put the file's beginning after old bytes. A
+        // negative count (a damaged list) starts over too, or the counts
+        // would never match the file.
         const QFileInfo info(mFile);
-        const bool onDisk = ReceiveBytes > 0 || (info.exists() && info.size() > 0);
+        const bool onDisk = ReceiveBytes != 0 || (info.exists() && info.size() > 0);
         if (status_ == Response::Status::Ok200 && onDisk) {
             QFile file(mFile);
             if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))

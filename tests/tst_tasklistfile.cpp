@@ -81,6 +81,7 @@ private Q_SLOTS:
         QTest::newRow("unfinished: count from the partial file") << QList{task("http://h/p", 1000, 400, partPath)} << QByteArray() << QByteArray() << 650 << QList{task("http://h/p", 1000, 650, partPath)};
         QTest::newRow("unfinished: partial file gone") << QList{task("http://h/p", 1000, 400, partPath)} << QByteArray() << QByteArray() << -1 << QList{task("http://h/p", 1000, 0, partPath)};
         QTest::newRow("one byte short is finished") << QList{task("http://h/p", 1000, 999, partPath)} << QByteArray() << QByteArray() << 3 << QList{task("http://h/p", 1000, 999, partPath)};
+        QTest::newRow("negative sizes") << QList{task("http://h/n", -5, 7), task("http://h/m", 0, -7)} << QByteArray() << QByteArray() << -1 << QList{task("http://h/n", -5, 7), task("http://h/m", 0, 0)};
         QTest::newRow("size unknown keeps its count") << QList{task("http://h/p", 0, 5000, partPath)} << QByteArray() << QByteArray() << 10 << QList{task("http://h/p", 0, 5000, partPath)};
     }
     void writeAndRead()
@@ -103,6 +104,23 @@ private Q_SLOTS:
         QCOMPARE(describe(result.records), describe(read));
     }
 
+    // Cut anywhere, a list gives its whole records and is not written to.
+    void truncatedAtEveryLength()
+    {
+        const QVector<TaskRecord> three{task("http://h/a", 10, 10), Full, task("http://h/c")};
+        QVERIFY(TaskListFile::write(listPath, three));
+        const QByteArray whole = readFile(listPath);
+        for (int length = 0; length <= whole.size(); ++length) {
+            QFile file(listPath);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(whole.left(length)) == length);
+            file.close();
+            const TaskListFile::ReadResult result = TaskListFile::read(listPath);
+            QVERIFY(result.ok);
+            QCOMPARE(describe(result.records), describe(three.mid(0, length / TaskListFile::RecordSize)));
+            QCOMPARE(readFile(listPath), whole.left(length));
+        }
+    }
+
     void failures()
     {
         // An abandoned write leaves the previous list whole and no temporary file beside it.
@@ -111,9 +129,11 @@ private Q_SLOTS:
         const QByteArray old = readFile(listPath);
         QCOMPARE(old, TaskListFile::encodeRecord(Full));
         QString error;
-        QVERIFY(!TaskListFile::write(listPath, {task("http://h/a"), Full, task("http://h/b")}, &error, [](int i) { return i != 2; }) && !error.isEmpty());
-        QCOMPARE(readFile(listPath), old);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{TaskListFile::FileName});
+        for (int failAt = 0; failAt < 3; ++failAt) {
+            QVERIFY(!TaskListFile::write(listPath, {task("http://h/a"), Full, task("http://h/b")}, &error, [failAt](int i) { return i != failAt; }) && !error.isEmpty());
+            QCOMPARE(readFile(listPath), old);
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{TaskListFile::FileName});
+        }
 
         // A folder in place of the file: neither read nor written.
         const QString folder = dir.filePath(QStringLiteral("folder.zvt"));

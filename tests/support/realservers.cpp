@@ -50,7 +50,7 @@ QString LoopbackServer::launch(const QString &program, QStringList arguments, co
     return program + QStringLiteral(" does not accept connections");
 }
 
-QString startNginx(LoopbackServer &server, const QString &root)
+QString startNginx(LoopbackServer &server, const QString &root, const QString &directives)
 {
     server.port = freeLoopbackPort();
     const QString d = server.dir.path();
@@ -59,7 +59,7 @@ QString startNginx(LoopbackServer &server, const QString &root)
         "events { worker_connections 64; }\n"
         "http { access_log %1/access.log; client_body_temp_path %1/body; proxy_temp_path %1/proxy;\n"
         "  fastcgi_temp_path %1/fastcgi; uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
-        "  server { listen 127.0.0.1:%2; root %3; } }\n").arg(d).arg(server.port).arg(root);
+        "  server { listen 127.0.0.1:%2; root %3; %4 } }\n").arg(d).arg(server.port).arg(root, directives);
     return server.launch(QStringLiteral("nginx"), {QStringLiteral("-p"), d, QStringLiteral("-e"), d + QStringLiteral("/error.log"), QStringLiteral("-c")}, conf);
 }
 

@@ -21,8 +21,9 @@ private:
     QProcess process_;
 };
 
-// nginx serving the files of `root`.
-QString startNginx(LoopbackServer &server, const QString &root);
+// nginx serving the files of `root`; `directives` go into its server block
+// (for example "limit_rate 2m;").
+QString startNginx(LoopbackServer &server, const QString &root, const QString &directives = {});
 // tinyproxy asking for Basic credentials, on a port below 32768 as a proxy port must be.
 QString startTinyproxy(LoopbackServer &server, const QString &user, const QString &password);
 // Python's http.server, which answers a Range request with the whole file.

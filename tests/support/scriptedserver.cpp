@@ -4,6 +4,7 @@
 
 #include <QTcpSocket>
 #include <QTimer>
+#include <sys/socket.h>
 
 ScriptedServer::ScriptedServer(PortChoice ports)
 {
@@ -48,4 +49,10 @@ void ScriptedServer::play(QTcpSocket *socket, const Script &script, int next)
     }
     if (script.end == End::Close)
         socket->disconnectFromHost();
+    if (script.end == End::Reset) {
+        // Closing with a zero linger time sends RST instead of FIN.
+        const linger hard{1, 0};
+        setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        socket->abort();
+    }
 }

@@ -1,7 +1,7 @@
 #pragma once
 // A loopback HTTP server that plays a script: once a connection's request
 // header has arrived it sends the given pieces, pausing between them, and
-// then closes the connection or keeps it open. It keeps every request.
+// then closes the connection, resets it or keeps it open. It keeps every request.
 #include <QTcpServer>
 
 class QTcpSocket;
@@ -9,7 +9,7 @@ class QTcpSocket;
 class ScriptedServer : public QObject {
     Q_OBJECT
 public:
-    enum class End { Close, KeepOpen };
+    enum class End { Close, KeepOpen, Reset };
     struct Piece { QByteArray bytes; int pauseMsAfter = 0; };
     struct Script { QList<Piece> pieces; End end = End::Close; };
     // LowPort listens below 32768, for use as a proxy (proxy ports are 16-bit signed).
