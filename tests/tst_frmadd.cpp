@@ -78,25 +78,21 @@ private Q_SLOTS:
                                          d.txtID, d.cmdAdd[0], d.txtUrl, d.cmdAdd[1]}));
     }
 
+    // Each click, then which of txtProxy, txtPort, chkAuth, txtID, txtPass are enabled.
     void enablingRules()
     {
         frmAdd d(main());
-        auto enabled = [&] {
-            return QList<bool>{d.txtProxy->isEnabled(), d.txtPort->isEnabled(), d.chkAuth->isEnabled(),
-                               d.txtID->isEnabled(), d.txtPass->isEnabled()};
-        };
-        QTest::mouseClick(d.chkProxy, Qt::LeftButton);
-        QCOMPARE(enabled(), (QList<bool>{true, true, true, false, false}));
-        QTest::mouseClick(d.chkAuth, Qt::LeftButton);
-        QCOMPARE(enabled(), (QList<bool>{true, true, true, true, true}));
         d.txtID->setText(QStringLiteral("kept"));
-        // Unticking the proxy unticks authentication, keeping what was typed.
-        QTest::mouseClick(d.chkProxy, Qt::LeftButton);
-        QCOMPARE(enabled(), (QList<bool>{false, false, false, false, false}));
-        QVERIFY(!d.chkAuth->isChecked());
-        QCOMPARE(d.txtID->text(), QStringLiteral("kept"));
-        QTest::mouseClick(d.chkProxy, Qt::LeftButton);
-        QCOMPARE(enabled(), (QList<bool>{true, true, true, false, false}));
+        const QList<std::pair<QCheckBox *, QList<bool>>> steps{
+            {d.chkProxy, {1, 1, 1, 0, 0}}, {d.chkAuth, {1, 1, 1, 1, 1}},
+            {d.chkProxy, {0, 0, 0, 0, 0}},   // unticking the proxy unticks authentication
+            {d.chkProxy, {1, 1, 1, 0, 0}}};
+        for (const auto &[box, expected] : steps) {
+            QTest::mouseClick(box, Qt::LeftButton);
+            QCOMPARE((QList<bool>{d.txtProxy->isEnabled(), d.txtPort->isEnabled(), d.chkAuth->isEnabled(),
+                                  d.txtID->isEnabled(), d.txtPass->isEnabled()}), expected);
+        }
+        QCOMPARE(d.txtID->text(), QStringLiteral("kept"));   // typed text stays
     }
 
     void prefill_data()
