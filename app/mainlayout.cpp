@@ -5,6 +5,7 @@
 #include "app/frmdown.h"
 #include "app/portal.h"
 #include "app/tasklistview.h"
+#include "app/twips.h"
 #include "display/blockmappanel.h"
 #include "display/legendmark.h"
 
@@ -19,21 +20,6 @@
 #include <QTimer>
 
 namespace {
-
-constexpr int px(int twips) { return (twips + 7) / 15; }
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-template <class Widget>
-Widget *place(Widget *widget, const char *name, const QRect &geometry)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
 
 QPlainTextEdit *logBox(QWidget *parent, const char *name, const QRect &geometry)
 {
@@ -149,7 +135,7 @@ void buildMainLayout(frmDown &w)
 
     auto *central = new QWidget(&w);
     central->setObjectName(QStringLiteral("centralWidget"));
-    central->setFixedSize(px(7245), px(8760));
+    central->setFixedSize(pixelsFromTwips(7245), pixelsFromTwips(8760));
     w.setCentralWidget(central);
     // Not resizable: the window is exactly the menu bar and the client area.
     w.layout()->setSizeConstraint(QLayout::SetFixedSize);

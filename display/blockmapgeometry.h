@@ -2,6 +2,8 @@
 // Where the circles of a block map go. One circle stands for 4096 bytes of
 // the file, 50 to a row; everything is measured in twips from the panel's
 // top left corner (15 twips to a pixel).
+#include "app/twips.h"
+
 #include <QPoint>
 #include <QtGlobal>
 
@@ -10,13 +12,10 @@ namespace BlockMap {
 constexpr qint64 BlockBytes = 4096;
 constexpr int BlocksPerRow = 50;
 constexpr int RadiusTwips = 50;
-constexpr int TwipsPerPixel = 15;
 
 // The panel as laid out on its tab.
 constexpr int PanelWidthTwips = 6192;
 constexpr int PanelHeightTwips = 3372;
-
-constexpr int pixelsFromTwips(int twips) { return (twips + TwipsPerPixel / 2) / TwipsPerPixel; }
 
 constexpr int PanelWidthPx = pixelsFromTwips(PanelWidthTwips);    // 413
 constexpr int PanelHeightPx = pixelsFromTwips(PanelHeightTwips);  // 225

@@ -43,7 +43,7 @@ void drawCircles(QImage &image, qint64 first, qint64 last, bool received)
 {
     QPainter painter(&image);
     // Coordinates are twips; a cosmetic pen keeps the outline one pixel wide.
-    painter.scale(1.0 / BlockMap::TwipsPerPixel, 1.0 / BlockMap::TwipsPerPixel);
+    painter.scale(1.0 / TwipsPerPixel, 1.0 / TwipsPerPixel);
     QPen outline(received ? QColor(255, 0, 0) : QColor(0, 0, 0));
     outline.setWidth(0);
     painter.setPen(outline);
@@ -57,7 +57,7 @@ void drawCircles(QImage &image, qint64 first, qint64 last, bool received)
 // number of pixels from it (8 to a column and to a row), and nothing is
 // smoothed, so putting this image at a block's place gives exactly the pixels
 // drawing that block's ellipse gives, at a small part of the cost.
-constexpr int StepPx = 120 / BlockMap::TwipsPerPixel;
+constexpr int StepPx = 120 / TwipsPerPixel;
 constexpr int SpritePx = 2 * StepPx;
 
 const QImage &circleOfBlockOne(bool received)
@@ -86,7 +86,7 @@ void BlockMapPanel::paintBlocks(QImage &image, qint64 first, qint64 last, bool r
     first = std::max<qint64>(first, 1);
     if (first > last)
         return;
-    static_assert(120 % BlockMap::TwipsPerPixel == 0, "circles lie whole pixels apart");
+    static_assert(120 % TwipsPerPixel == 0, "circles lie whole pixels apart");
     const QImage &circle = circleOfBlockOne(received);
     QPainter painter(&image);
     for (qint64 k = first; k <= last; ++k) {

@@ -1,6 +1,7 @@
 #include "ui/frmadd.h"
 
 #include "app/frmdown.h"
+#include "app/twips.h"
 #include "ui/portparse.h"
 
 #include <QCheckBox>
@@ -9,26 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-
-namespace {
-
-// Layout values are twips; 15 twips are one pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    auto px = [](int t) { return qRound(t / 15.0); };
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-template <typename W>
-W *place(QWidget *parent, const char *name, const QRect &rect)
-{
-    auto *w = new W(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(rect);
-    return w;
-}
-
-} // namespace
 
 int execModalDialog(QDialog &dialog)
 {
@@ -40,42 +21,42 @@ frmAdd::frmAdd(frmDown &main) : QDialog(&main), main_(main)
     setObjectName(QStringLiteral("frmAdd"));
     setWindowTitle(QStringLiteral("加入新的下载任务"));
     setFont(QFont(QStringLiteral("宋体"), 9));
-    resize(twips(0, 0, 6465, 4695).size());
+    resize(twipsRect(0, 0, 6465, 4695).size());
     buildControls();
     Form_Load();
 }
 
 void frmAdd::buildControls()
 {
-    Frame2 = place<QGroupBox>(this, "Frame2", twips(60, 90, 6312, 1392));
+    Frame2 = place(new QGroupBox(this), "Frame2", twipsRect(60, 90, 6312, 1392));
     Frame2->setTitle(QStringLiteral("加入下载的URL"));
-    Label5 = place<QLabel>(Frame2, "Label5", twips(300, 420, 552, 192));
+    Label5 = place(new QLabel(Frame2), "Label5", twipsRect(300, 420, 552, 192));
     Label5->setText(QStringLiteral("URL："));
-    txtUrl = place<QLineEdit>(Frame2, "txtUrl", twips(960, 360, 4932, 288));
-    cmdAdd[0] = place<QPushButton>(Frame2, "cmdAdd0", twips(3900, 900, 792, 312));
+    txtUrl = place(new QLineEdit(Frame2), "txtUrl", twipsRect(960, 360, 4932, 288));
+    cmdAdd[0] = place(new QPushButton(Frame2), "cmdAdd0", twipsRect(3900, 900, 792, 312));
     cmdAdd[0]->setText(QStringLiteral("加入"));
-    cmdAdd[1] = place<QPushButton>(Frame2, "cmdAdd1", twips(4920, 900, 792, 312));
+    cmdAdd[1] = place(new QPushButton(Frame2), "cmdAdd1", twipsRect(4920, 900, 792, 312));
     cmdAdd[1]->setText(QStringLiteral("取消"));
 
-    Frame1 = place<QGroupBox>(this, "Frame1", twips(60, 1500, 6312, 3012));
+    Frame1 = place(new QGroupBox(this), "Frame1", twipsRect(60, 1500, 6312, 3012));
     Frame1->setTitle(QStringLiteral("选项"));
-    chkProxy = place<QCheckBox>(Frame1, "chkProxy", twips(180, 420, 1632, 252));
+    chkProxy = place(new QCheckBox(Frame1), "chkProxy", twipsRect(180, 420, 1632, 252));
     chkProxy->setText(QStringLiteral("使用代理服务器"));
-    Label1 = place<QLabel>(Frame1, "Label1", twips(120, 960, 1632, 192));
+    Label1 = place(new QLabel(Frame1), "Label1", twipsRect(120, 960, 1632, 192));
     Label1->setText(QStringLiteral("代理服务器地址："));
-    txtProxy = place<QLineEdit>(Frame1, "txtProxy", twips(1800, 900, 3912, 288));
-    Label2 = place<QLabel>(Frame1, "Label2", twips(120, 1380, 1632, 192));
+    txtProxy = place(new QLineEdit(Frame1), "txtProxy", twipsRect(1800, 900, 3912, 288));
+    Label2 = place(new QLabel(Frame1), "Label2", twipsRect(120, 1380, 1632, 192));
     Label2->setText(QStringLiteral("代理服务器端口："));
-    txtPort = place<QLineEdit>(Frame1, "txtPort", twips(1800, 1320, 792, 288));
+    txtPort = place(new QLineEdit(Frame1), "txtPort", twipsRect(1800, 1320, 792, 288));
     txtPort->setText(QStringLiteral("6666"));
-    chkAuth = place<QCheckBox>(Frame1, "chkAuth", twips(180, 1800, 2172, 312));
+    chkAuth = place(new QCheckBox(Frame1), "chkAuth", twipsRect(180, 1800, 2172, 312));
     chkAuth->setText(QStringLiteral("代理服务器身份验证"));
-    Label3 = place<QLabel>(Frame1, "Label3", twips(120, 2220, 1632, 192));
+    Label3 = place(new QLabel(Frame1), "Label3", twipsRect(120, 2220, 1632, 192));
     Label3->setText(QStringLiteral("帐号："));
-    txtID = place<QLineEdit>(Frame1, "txtID", twips(1800, 2160, 1332, 288));
-    Label4 = place<QLabel>(Frame1, "Label4", twips(120, 2640, 1632, 192));
+    txtID = place(new QLineEdit(Frame1), "txtID", twipsRect(1800, 2160, 1332, 288));
+    Label4 = place(new QLabel(Frame1), "Label4", twipsRect(120, 2640, 1632, 192));
     Label4->setText(QStringLiteral("密码："));
-    txtPass = place<QLineEdit>(Frame1, "txtPass", twips(1800, 2580, 1332, 288));
+    txtPass = place(new QLineEdit(Frame1), "txtPass", twipsRect(1800, 2580, 1332, 288));
 
     for (QWidget *w : {static_cast<QWidget *>(txtProxy), static_cast<QWidget *>(txtPort),
                        static_cast<QWidget *>(chkAuth), static_cast<QWidget *>(txtID),

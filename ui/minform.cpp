@@ -1,5 +1,6 @@
 #include "ui/minform.h"
 
+#include "app/twips.h"
 #include "ui/droptext.h"
 
 #include <QDragEnterEvent>
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr int TwipsPerPixel = 15;
 constexpr int ClientWidth = 1245 / TwipsPerPixel;    // 83
 constexpr int ClientHeight = 480 / TwipsPerPixel;    // 32
 constexpr QPoint StartPosition(12045 / TwipsPerPixel, 1590 / TwipsPerPixel);   // 803, 106
