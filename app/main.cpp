@@ -1,4 +1,4 @@
-#include "app/frmdown.h"
+#include "window/frmdown.h"
 
 #include <QApplication>
 #include <QIcon>

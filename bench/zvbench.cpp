@@ -8,10 +8,10 @@
 //   zvbench redraw                             full block-map redraw of the largest task
 //   zvbench connectwait                        a connect wait on a listener that never accepts
 //   zvbench reopen FILE                        opening the file per arrival against keeping it open
-#include "app/frmdown.h"
-#include "app/tasklistfile.h"
-#include "app/tasklistview.h"
-#include "display/blockmappanel.h"
+#include "window/frmdown.h"
+#include "tasks/tasklistfile.h"
+#include "widgets/tasklistview.h"
+#include "widgets/blockmappanel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "engine/clsdown.h"
 
-#include "app/gbktext.h"
+#include "tasks/gbktext.h"
 #include "engine/downengine.h"
 #include "engine/request.h"
 

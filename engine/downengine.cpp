@@ -1,6 +1,6 @@
 #include "engine/downengine.h"
 
-#include "app/taskrecord.h"
+#include "tasks/taskrecord.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,7 +1,7 @@
 #pragma once
 // What a download session needs from its window. The main window implements
 // it; engine tests use a plain fake, so the engine never touches a widget.
-#include "app/taskrecord.h"
+#include "tasks/taskrecord.h"
 
 #include <QString>
 

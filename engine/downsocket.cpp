@@ -1,6 +1,6 @@
 #include "engine/downsocket.h"
 
-#include "app/gbktext.h"
+#include "tasks/gbktext.h"
 
 #include <QTcpSocket>
 

@@ -1,6 +1,6 @@
 #include "engine/moddown.h"
 
-#include "app/gbktext.h"
+#include "tasks/gbktext.h"
 
 namespace ModDown {
 

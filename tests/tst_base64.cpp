@@ -1,6 +1,6 @@
 // The proxy credentials' Base64 text, checked against known vectors and
 // against Qt's own encoder over the same GBK bytes.
-#include "app/gbktext.h"
+#include "tasks/gbktext.h"
 #include "engine/moddown.h"
 
 #include <QtTest>

@@ -1,8 +1,7 @@
-// links: window
 // The block map: where circles go, which colours they take, what an arrival
 // counts into its task, which panel shows, and that the map is kept.
-#include "app/frmdown.h"
-#include "display/blockmappanel.h"
+#include "window/frmdown.h"
+#include "widgets/blockmappanel.h"
 #include "support/fakeseams.h"
 
 #include <QTabBar>

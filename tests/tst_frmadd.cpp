@@ -1,10 +1,9 @@
-// links: window
 // The add-task dialog: its controls, enabling rules, prefill, clipboard,
 // duplicate check and the proxy port it stores.
-#include "app/frmdown.h"
+#include "window/frmdown.h"
 #include "support/fakeseams.h"
-#include "ui/frmadd.h"
-#include "ui/portparse.h"
+#include "window/frmadd.h"
+#include "tasks/portparse.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

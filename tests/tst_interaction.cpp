@@ -1,15 +1,14 @@
-// links: window
 // Starting and stopping by double-click, the details and block map of the
 // selected task, drops and the drop window, in the real window against a
 // scripted loopback server.
-#include "app/frmdown.h"
-#include "app/tasklistview.h"
-#include "display/blockmappanel.h"
+#include "window/frmdown.h"
+#include "widgets/tasklistview.h"
+#include "widgets/blockmappanel.h"
 #include "support/fakeseams.h"
 #include "support/realservers.h"
 #include "support/scriptedserver.h"
 #include "support/testsockets.h"
-#include "ui/minform.h"
+#include "widgets/minform.h"
 
 #include <QLabel>
 #include <QLineEdit>

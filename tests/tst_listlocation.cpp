@@ -1,6 +1,6 @@
 // Where the task list lives: beside a portable copy, in the data folder for
 // an installed copy or a folder that takes no file, an old list carried over.
-#include "app/listlocation.h"
+#include "tasks/listlocation.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,13 +1,12 @@
-// links: window
 // The main window: its layout and menus, the task list read at start-up and
 // written at the end, task rows and their states, deleting, the drop window.
-#include "app/frmdown.h"
-#include "app/portal.h"
-#include "app/stateicons.h"
-#include "app/tasklistfile.h"
-#include "app/tasklistview.h"
+#include "window/frmdown.h"
+#include "window/portal.h"
+#include "widgets/stateicons.h"
+#include "tasks/tasklistfile.h"
+#include "widgets/tasklistview.h"
 #include "support/fakeseams.h"
-#include "ui/minform.h"
+#include "widgets/minform.h"
 
 #include <QMenuBar>
 #include <QPlainTextEdit>

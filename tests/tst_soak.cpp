@@ -1,9 +1,8 @@
-// links: window
 // Both slots downloading for ZV_SOAK_SECONDS (600 unless set) from a server
 // that trickles, while the rows are clicked and the timer ticks: memory
 // stays flat and every byte written is counted. Run by `make soak` only.
-#include "app/frmdown.h"
-#include "app/tasklistview.h"
+#include "window/frmdown.h"
+#include "widgets/tasklistview.h"
 #include "support/fakeseams.h"
 #include "support/scriptedserver.h"
 

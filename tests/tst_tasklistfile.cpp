@@ -1,6 +1,6 @@
 // The task list file: the 334-byte record layout, reading it back with the
 // downloaded counts taken from the partial files, and writing it safely.
-#include "app/tasklistfile.h"
+#include "tasks/tasklistfile.h"
 
 #include <QTemporaryDir>
 #include <QtEndian>

@@ -1,6 +1,6 @@
 // Any text as a task's URL: one that is taken must not put a line end or any
 // other control character into the request, direct or through a proxy.
-#include "app/gbktext.h"
+#include "tasks/gbktext.h"
 #include "engine/analyzeurl.h"
 #include "engine/request.h"
 

@@ -1,5 +1,5 @@
 // Any text in the add dialog's proxy port box: blanks anywhere change nothing.
-#include "ui/portparse.h"
+#include "tasks/portparse.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // The task list file reader over any bytes: no more records than whole ones
 // in the file, and the file it read left exactly as it was.
-#include "app/tasklistfile.h"
+#include "tasks/tasklistfile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 // Seams for window tests: every dialog, the clipboard, the clock and the end
 // of the program answer from here and record what they were asked.
-#include "app/seams.h"
+#include "window/seams.h"
 
 #include <QDialog>
 #include <QStringList>

@@ -2,8 +2,8 @@
 // frmDown: the main window and the composition root. It owns the task rows
 // (LView) and records (DownTask), the log, the details box, the block-map
 // panels, the timer, the menus, the drop window and the download engine.
-#include "app/seams.h"
-#include "app/taskrecord.h"
+#include "window/seams.h"
+#include "tasks/taskrecord.h"
 #include "engine/downengine.h"
 #include "engine/downhost.h"
 

@@ -1,4 +1,4 @@
-#include "app/gbktext.h"
+#include "tasks/gbktext.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

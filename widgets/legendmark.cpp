@@ -1,4 +1,4 @@
-#include "display/legendmark.h"
+#include "widgets/legendmark.h"
 
 #include <QPainter>
 

@@ -1,8 +1,8 @@
-#include "ui/frmadd.h"
+#include "window/frmadd.h"
 
-#include "app/frmdown.h"
-#include "app/twips.h"
-#include "ui/portparse.h"
+#include "window/frmdown.h"
+#include "widgets/twips.h"
+#include "tasks/portparse.h"
 
 #include <QCheckBox>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "ui/portparse.h"
+#include "tasks/portparse.h"
 
 #include <cctype>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "ui/minform.h"
+#include "widgets/minform.h"
 
-#include "app/twips.h"
-#include "ui/droptext.h"
+#include "widgets/twips.h"
+#include "widgets/droptext.h"
 
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>

@@ -1,9 +1,9 @@
 // Task rows: one item of LView per task, its state key kept with the item
 // and shown as its icon.
-#include "app/frmdown.h"
+#include "window/frmdown.h"
 
-#include "app/stateicons.h"
-#include "app/tasklistview.h"
+#include "widgets/stateicons.h"
+#include "widgets/tasklistview.h"
 
 #include <QTimer>
 #include <limits>

@@ -1,6 +1,6 @@
-#include "app/startpage.h"
+#include "window/startpage.h"
 
-#include "app/portal.h"
+#include "window/portal.h"
 
 QString startPageHtml()
 {

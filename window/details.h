@@ -1,6 +1,6 @@
 #pragma once
 // The five detail lines of a task, each ending with CR LF.
-#include "app/taskrecord.h"
+#include "tasks/taskrecord.h"
 
 #include <QString>
 

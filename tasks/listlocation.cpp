@@ -1,6 +1,6 @@
-#include "app/listlocation.h"
+#include "tasks/listlocation.h"
 
-#include "app/tasklistfile.h"
+#include "tasks/tasklistfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 // The task list file "Zipvane.zvt": a plain run of 334-byte records, numbers
 // little-endian, text fields in GBK filled with blanks.
-#include "app/taskrecord.h"
+#include "tasks/taskrecord.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,15 +1,15 @@
 // The main window's start-up and the small services it gives the engine and
 // the handlers: the log, the timer, the drop window and the portal.
-#include "app/frmdown.h"
+#include "window/frmdown.h"
 
-#include "app/listlocation.h"
-#include "app/mainlayout.h"
-#include "app/portal.h"
-#include "app/startpage.h"
-#include "app/tasklistfile.h"
-#include "app/tasklistview.h"
-#include "display/blockmappanel.h"
-#include "ui/minform.h"
+#include "tasks/listlocation.h"
+#include "window/mainlayout.h"
+#include "window/portal.h"
+#include "window/startpage.h"
+#include "tasks/tasklistfile.h"
+#include "widgets/tasklistview.h"
+#include "widgets/blockmappanel.h"
+#include "widgets/minform.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "app/tasklistfile.h"
+#include "tasks/tasklistfile.h"
 
-#include "app/gbktext.h"
+#include "tasks/gbktext.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "app/tasklistview.h"
+#include "widgets/tasklistview.h"
 
-#include "ui/droptext.h"
+#include "widgets/droptext.h"
 
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>

@@ -1,13 +1,13 @@
 // The main window's controls. The layout is fixed: every place and size is
 // the designer's twips value over 15, and nothing moves at run time.
-#include "app/mainlayout.h"
+#include "window/mainlayout.h"
 
-#include "app/frmdown.h"
-#include "app/portal.h"
-#include "app/tasklistview.h"
-#include "app/twips.h"
-#include "display/blockmappanel.h"
-#include "display/legendmark.h"
+#include "window/frmdown.h"
+#include "window/portal.h"
+#include "widgets/tasklistview.h"
+#include "widgets/twips.h"
+#include "widgets/blockmappanel.h"
+#include "widgets/legendmark.h"
 
 #include <QFrame>
 #include <QGroupBox>

@@ -1,9 +1,9 @@
 // Deleting tasks (a mark that takes effect at exit) and ending the program:
 // the task list is written once, then the whole program stops at once.
-#include "app/frmdown.h"
+#include "window/frmdown.h"
 
-#include "app/tasklistfile.h"
-#include "ui/minform.h"
+#include "tasks/tasklistfile.h"
+#include "widgets/minform.h"
 
 #include <QCloseEvent>
 

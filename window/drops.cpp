@@ -1,6 +1,6 @@
 // Text dropped on the task list or the drop window becomes a task once the
 // user confirms it; the drop window also brings the main window back.
-#include "app/frmdown.h"
+#include "window/frmdown.h"
 
 void frmDown::LView_DropText(const QString &text)
 {

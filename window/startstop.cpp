@@ -1,9 +1,9 @@
 // A double-click on a row starts it on the first free slot or stops it.
-#include "app/frmdown.h"
+#include "window/frmdown.h"
 
-#include "app/gbktext.h"
-#include "app/tasklistfile.h"
-#include "display/blockmappanel.h"
+#include "tasks/gbktext.h"
+#include "tasks/tasklistfile.h"
+#include "widgets/blockmappanel.h"
 
 #include <QLabel>
 

@@ -1,9 +1,9 @@
 // A mouse release over the list shows the selected task's details and map,
 // and the right button opens the task menu.
-#include "app/frmdown.h"
+#include "window/frmdown.h"
 
-#include "display/blockmappanel.h"
-#include "ui/details.h"
+#include "widgets/blockmappanel.h"
+#include "window/details.h"
 
 #include <QMenu>
 #include <QPlainTextEdit>

@@ -1,6 +1,6 @@
-#include "display/blockmappanel.h"
+#include "widgets/blockmappanel.h"
 
-#include "display/blockmapgeometry.h"
+#include "widgets/blockmapgeometry.h"
 
 #include <QPaintEvent>
 #include <QPainter>

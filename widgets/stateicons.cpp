@@ -1,4 +1,4 @@
-#include "app/stateicons.h"
+#include "widgets/stateicons.h"
 
 #include <QHash>
 #include <QImage>

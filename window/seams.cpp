@@ -1,4 +1,4 @@
-#include "app/seams.h"
+#include "window/seams.h"
 
 #include <QClipboard>
 #include <QDesktopServices>

@@ -1,4 +1,4 @@
-#include "app/taskrecord.h"
+#include "tasks/taskrecord.h"
 
 bool isComplete(qint64 fileSize, qint64 gotSize)
 {

@@ -1,4 +1,4 @@
-#include "display/blockmapgeometry.h"
+#include "widgets/blockmapgeometry.h"
 
 namespace BlockMap {
 

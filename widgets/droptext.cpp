@@ -1,4 +1,4 @@
-#include "ui/droptext.h"
+#include "widgets/droptext.h"
 
 #include <QDropEvent>
 #include <QMimeData>

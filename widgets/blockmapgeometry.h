@@ -2,7 +2,7 @@
 // Where the circles of a block map go. One circle stands for 4096 bytes of
 // the file, 50 to a row; everything is measured in twips from the panel's
 // top left corner (15 twips to a pixel).
-#include "app/twips.h"
+#include "widgets/twips.h"
 
 #include <QPoint>
 #include <QtGlobal>
