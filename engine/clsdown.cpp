@@ -59,7 +59,7 @@ bool clsDown::connectAndSend(bool viaProxy)
     const QString reason = viaProxy ? QStringLiteral("连接代理服务器时间过长")
                                     : QStringLiteral("连接服务器时间过长");
     if (WhichSocket < 0 || WhichSocket > 2) {
-        engine_.closeSession(self, reason);
+        engine_.CloseSocket(self, reason);
         return false;
     }
     const qint64 limit = viaProxy ? ProxyTimeoutSeconds : DirectTimeoutSeconds;
@@ -91,17 +91,17 @@ bool clsDown::connectAndSend(bool viaProxy)
         engine_.processEventsRound();
         const qint64 elapsedSeconds = (host.monotonicMs() - StartTime) / 1000;
         if (elapsedSeconds > limit || bCancel || !bBusy) {
-            engine_.closeSession(self, reason);
+            engine_.CloseSocket(self, reason);
             return false;
         }
     }
 }
 
-QString clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen)
+SaveResult clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen)
 {
     const QByteArrayView arrival(ByteData.constData(),
                                  qBound<qint64>(0, ByteNum, ByteData.size()));
-    QString result;
+    SaveResult result = SaveResult::Nothing;
     // The body bytes of this arrival: a part of it, or decoded chunks.
     QByteArrayView body;
     QByteArray decoded;
@@ -112,24 +112,24 @@ QString clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Fl
         const qsizetype bodyStart = header_.feed(arrival);
         // A header may also end inside the arrival that makes it too long.
         if (header_.tooLong() || header_.header().size() > Response::MaxHeaderBytes)
-            return QStringLiteral("error");
+            return SaveResult::Error;
         status_ = header_.status();
         switch (status_) {
         case Response::Status::Unknown:
             // The status line has not ended yet; a header cannot end before it.
             if (bodyStart >= 0)
-                return QStringLiteral("error");
+                return SaveResult::Error;
             break;
         case Response::Status::Error:
-            return QStringLiteral("error");
+            return SaveResult::Error;
         case Response::Status::Ok200:
-            result = QStringLiteral("200");
+            result = SaveResult::Ok200;
             break;
         case Response::Status::Partial206:
-            result = QStringLiteral("206");
+            result = SaveResult::Partial206;
             break;
         case Response::Status::NotFound404:
-            result = QStringLiteral("404");
+            result = SaveResult::NotFound404;
             break;
         }
 
@@ -147,7 +147,7 @@ QString clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Fl
 
         if (bodyStart < 0) {
             if (bCancel)
-                result = QStringLiteral("cancel");
+                result = SaveResult::Cancel;
             return result;
         }
 
@@ -160,27 +160,27 @@ QString clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Fl
             const QByteArray &header = header_.header();
             if (hasContentRangeLine(header)
                 && Response::contentRangeStart(header) != std::optional<qint64>(ReceiveBytes))
-                return QStringLiteral("error");
+                return SaveResult::Error;
         }
         chunked_ = Response::isChunked(header_.header());
         const QByteArrayView rest = arrival.sliced(bodyStart);
         if (chunked_) {
             if (!chunks_.feed(rest, decoded))
-                return QStringLiteral("error");
+                return SaveResult::Error;
             body = decoded;
         } else {
             body = rest;
         }
     } else if (chunked_) {
         if (!chunks_.feed(arrival, decoded))
-            return QStringLiteral("error");
+            return SaveResult::Error;
         body = decoded;
     } else {
         body = arrival;
     }
 
     if (!writeBody(body.constData(), body.size()))
-        return QStringLiteral("writefail");
+        return SaveResult::WriteFail;
     return result;
 }
 
@@ -188,13 +188,16 @@ bool clsDown::writeBody(const char *data, qint64 n)
 {
     DownHost &host = engine_.host();
 
-    if (firstWrite_) {
+    // An arrival without body bytes starts nothing over: a server that says
+    // 200 and sends nothing leaves what is on disk as it is.
+    if (firstWrite_ && n > 0) {
         firstWrite_ = false;
         // A full answer where bytes are already on disk (the server ignored
         // our Range, or an old file sits under the chosen name) starts over:
         // appending would put the file's beginning after old bytes. A
         // negative count (a damaged list) starts over too, or the counts
-        // would never match the file.
+        // would never match the file. The map and the size column follow
+        // with this arrival, drawn from a count of 0.
         const QFileInfo info(mFile);
         const bool onDisk = ReceiveBytes != 0 || (info.exists() && info.size() > 0);
         if (status_ == Response::Status::Ok200 && onDisk) {
@@ -203,11 +206,8 @@ bool clsDown::writeBody(const char *data, qint64 n)
                 return false;
             file.close();
             ReceiveBytes = 0;
-            if (WhichDown > 0) {
+            if (WhichDown > 0)
                 host.task(WhichDown).GotSize = 0;
-                host.setRowText(WhichDown, 2, QStringLiteral("0"));
-            }
-            host.DrawDownPic(WhichSocket, 0, mFlen, 0);
         }
     }
 
@@ -224,8 +224,13 @@ bool clsDown::writeBody(const char *data, qint64 n)
     file.close();
     if (!ok || file.error() != QFileDevice::NoError)
         return false;
+    if (n == 0)
+        return true;
 
-    host.DrawDownPic(WhichSocket, n, mFlen, ReceiveBytes);
+    const qint64 already = ReceiveBytes;
     ReceiveBytes += n;
+    if (WhichDown > 0)
+        host.task(WhichDown).GotSize += n;
+    host.DrawDownPic(WhichSocket, n, mFlen, already);
     return true;
 }

@@ -11,6 +11,9 @@
 
 class DownEngine;
 
+// What one arrival meant: the status its header showed, or how it failed.
+enum class SaveResult { Nothing, Ok200, Partial206, NotFound404, Error, Cancel, WriteFail };
+
 class clsDown : public std::enable_shared_from_this<clsDown> {
 public:
     explicit clsDown(DownEngine &engine);
@@ -34,9 +37,9 @@ public:
     bool StartDown();
     bool StartDownNoProxy();
     bool StartDownProxy();
-    // Status result: "200", "206", "404", "error", "cancel", "writefail" or
-    // "" (nothing to report). Flen receives a length read in this call.
-    QString SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen);
+    // Takes one arrival: the header, then the body written to mFile and
+    // counted. Flen receives a length read in this call.
+    SaveResult SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen);
 
     // What AnalyzeUrl found.
     const QString &host() const { return url_.mHost; }   // for the Host line

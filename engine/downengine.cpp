@@ -1,5 +1,7 @@
 #include "engine/downengine.h"
 
+#include "tasks/gbktext.h"
+#include "tasks/tasklistfile.h"
 #include "tasks/taskrecord.h"
 
 #include <QCoreApplication>
@@ -60,23 +62,65 @@ std::shared_ptr<clsDown> DownEngine::newSession(int slot)
     return down_[slot];
 }
 
+bool DownEngine::StartTask(int slot, int row, const QString &filePath)
+{
+    const std::shared_ptr<clsDown> d = newSession(slot);
+    const TaskRecord &rec = host_.task(row);
+    d->DownUrl = rec.Url;
+    if (!d->AnalyzeUrl())
+        return false;
+    d->mFile = filePath;
+    d->WhichDown = qint16(row);
+    d->WhichSocket = qint16(slot);
+    d->mFlen = rec.FileSize;
+    d->ReceiveBytes = rec.GotSize;
+    d->mProxy = rec.ProxyHost;
+    d->mProxyPort = rec.ProxyPort;
+    d->mProxyId = rec.ProxyUser;
+    d->mProxyPass = rec.ProxyPass;
+    // Row and slot are taken before the connect wait, so that a double-click
+    // on the row during the wait is a stop.
+    host_.setRowState(row, QStringLiteral("start"));
+    DownRow[slot] = qint16(row);
+    host_.DrawDownPic(slot, 0, rec.FileSize, rec.GotSize);
+    host_.appendLog(QStringLiteral("开始下载：") + rec.Url);
+    if (GbkText::encode(d->mFile).size() > TaskListFile::PathBytes) {
+        host_.appendLog(QStringLiteral("注意：本地文件路径超过%1字节，任务列表只保存其前%1字节，"
+                                       "程序重新启动后将无法续传此任务：")
+                            .arg(TaskListFile::PathBytes)
+                        + d->mFile);
+    }
+
+    // Events run inside StartDown: no reference into the records may be held across it.
+    if (d->StartDown()) {
+        host_.task(row).FilePath = d->mFile;
+        return true;
+    }
+    // A nested start may have taken this row or this slot meanwhile; leave it.
+    if (DownRow[1] != row && DownRow[2] != row)
+        host_.setRowState(row, QStringLiteral("error"));
+    if (DownRow[slot] == row && down_[slot] == d)
+        DownRow[slot] = 0;
+    return false;
+}
+
 void DownEngine::CloseSocket(int Index, const QString &ClsStr)
 {
     if (Index < 0 || Index > 2)
         return;
     // Keep the session alive: the log and completion steps read it.
     const std::shared_ptr<clsDown> session = down_[Index];
-    endSession(session, Index, ClsStr);
+    CloseSocket(session, Index, ClsStr);
 }
 
-void DownEngine::closeSession(const std::shared_ptr<clsDown> &session, const QString &ClsStr)
+void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, const QString &ClsStr)
 {
     if (session)
-        endSession(session, session->WhichSocket, ClsStr);
+        CloseSocket(session, session->WhichSocket, ClsStr);
 }
 
-void DownEngine::endSession(const std::shared_ptr<clsDown> &session, int slot,
-                            const QString &ClsStr)
+void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
+                             const QString &ClsStr)
 {
     const bool holdsSlot = slot >= 0 && slot <= 2 && down_[slot] == session;
     const int W = session->WhichDown;
@@ -85,7 +129,7 @@ void DownEngine::endSession(const std::shared_ptr<clsDown> &session, int slot,
         const bool complete = isComplete(R.FileSize, R.GotSize);
         // A newer session on the same row owns the row's state now.
         if (holdsSlot)
-            host_.setRowState(W, complete ? QStringLiteral("ok") : QStringLiteral("stop"));
+            host_.setRowState(W, stateKeyFor(R.FileSize, R.GotSize));
         if (complete)
             host_.appendLog(R.Url + QStringLiteral("的下载完成了"));
         else
@@ -113,9 +157,8 @@ void DownEngine::Timer1Tick()
             dotStep_[i] = 0;
         if (dotStep_[i] > 6) {
             dotStep_[i] = 0;
-            dotColor_[i] = dotColor_[i] == DotRed ? DotGreen : DotRed;
+            dotColor_[i] = dotColor_[i] == Dot::Red ? Dot::Green : Dot::Red;
         }
-        host_.drawMinFormDot((dotStep_[i] + 1) * 120, i * 120 + 60, 50, dotColor_[i]);
     }
 }
 
@@ -150,24 +193,32 @@ void DownEngine::Wsock_DataArrival(int Index, qint64 bytesTotal)
     // header has ended, so this is still the count the request was built from.
     const qint64 rangeStart = session->ReceiveBytes;
     qint64 length = 0;
-    const QString status = session->SaveData(bytes.size(), bytes, length);
+    const SaveResult status = session->SaveData(bytes.size(), bytes, length);
     const QString &url = session->DownUrl;
-    if (status == QLatin1String("200")) {
+    switch (status) {
+    case SaveResult::Nothing:
+        break;
+    case SaveResult::Ok200:
         host_.appendLog(url + QStringLiteral("开始下载"));
-    } else if (status == QLatin1String("206")) {
+        break;
+    case SaveResult::Partial206:
         host_.appendLog(url + QStringLiteral("开始从") + QString::number(rangeStart)
                         + QStringLiteral("断点续传下载"));
-    } else if (status == QLatin1String("404")) {
+        break;
+    case SaveResult::NotFound404:
         host_.appendLog(url + QStringLiteral("文件不存在"));
         CloseSocket(Index, QStringLiteral("文件未找到！"));
-    } else if (status == QLatin1String("error")) {
+        break;
+    case SaveResult::Error:
         CloseSocket(Index, QStringLiteral("请求时出错"));
         host_.appendLog(url + QStringLiteral("出错了"));
-    } else if (status == QLatin1String("cancel")) {
+        break;
+    case SaveResult::Cancel:
         CloseSocket(Index, QStringLiteral("用户取消"));
         return;
-    } else if (status == QLatin1String("writefail")) {
+    case SaveResult::WriteFail:
         CloseSocket(Index, QStringLiteral("写入文件出错"));
+        break;
     }
     if (length >= 1 && session->WhichDown > 0) {
         host_.task(session->WhichDown).FileSize = length;

@@ -33,22 +33,28 @@ public:
     // Releases the slot's session and puts a new idle one there.
     std::shared_ptr<clsDown> newSession(int slot);
 
+    // Starts task `row` on the free `slot`, writing to `filePath`: a new
+    // session filled from the task record, the row "start", its map drawn
+    // afresh, "开始下载：" logged, then StartDown. The record keeps the path
+    // once the request is out. False when the URL is unusable (nothing
+    // started) or the connection failed (the row shows "error").
+    bool StartTask(int slot, int row, const QString &filePath);
+
     // The one way a session ends: completion rule, state key, one log line,
     // socket closed, slot freed.
     void CloseSocket(int Index, const QString &ClsStr);
     // Ends `session`. When it no longer holds its slot (a newer session took
     // the slot over) only its own log line is written: the newer session's
     // socket, row state and slot stay as they are.
-    void closeSession(const std::shared_ptr<clsDown> &session, const QString &ClsStr);
+    void CloseSocket(const std::shared_ptr<clsDown> &session, const QString &ClsStr);
 
-    // One second of the progress timer: elapsed times and activity dots.
+    // One second of the progress timer: elapsed times and the activity dots'
+    // steps and colours, which the window draws.
     void Timer1Tick();
-    // The dot colours, as qRgb() gives them.
-    static constexpr QRgb DotBlack = 0xff000000u;
-    static constexpr QRgb DotRed = 0xffff0000u;
-    static constexpr QRgb DotGreen = 0xff00ff00u;
+    // Black at first; once a cycle is complete, red and green in turn.
+    enum class Dot { Black, Red, Green };
     int DotStep(int slot) const { return dotStep_[slot]; }
-    QRgb DotColor(int slot) const { return dotColor_[slot]; }
+    Dot DotColor(int slot) const { return dotColor_[slot]; }
 
     // Lets pending events run four times; the first blocks until an event
     // arrives or a short tick passes, so a wait does not spin a core.
@@ -63,14 +69,13 @@ public:
 private:
     // Ends `session` as if it ran on `slot`; the slot's socket, row and
     // state are touched only while the session still holds that slot.
-    void endSession(const std::shared_ptr<clsDown> &session, int slot, const QString &ClsStr);
+    void CloseSocket(const std::shared_ptr<clsDown> &session, int slot, const QString &ClsStr);
 
     DownHost &host_;
     std::array<std::shared_ptr<clsDown>, 3> down_;
     std::array<DownSocket *, 3> wsock_{};
     std::array<int, 3> dotStep_{0, 0, 0};
-    // Black at first; once a cycle is complete, red and green in turn.
-    std::array<QRgb, 3> dotColor_{DotBlack, DotBlack, DotBlack};
+    std::array<Dot, 3> dotColor_{Dot::Black, Dot::Black, Dot::Black};
     QTimer waitTick_;
     int waiting_ = 0;
 };

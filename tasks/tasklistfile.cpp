@@ -19,7 +19,7 @@ struct Field {
     int width;
 };
 constexpr Field UrlField{2, 180};
-constexpr Field FilePathField{182, 50};
+constexpr Field FilePathField{182, PathBytes};
 constexpr Field ProxyHostField{242, 50};
 constexpr Field ProxyUserField{294, 20};
 constexpr Field ProxyPassField{314, 20};

@@ -11,6 +11,8 @@
 namespace TaskListFile {
 
 constexpr int RecordSize = 334;
+// How many GBK bytes of a local path a record keeps.
+constexpr int PathBytes = 50;
 extern const QString FileName;   // "Zipvane.zvt"
 
 QByteArray encodeRecord(const TaskRecord &record);

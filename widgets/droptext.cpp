@@ -3,6 +3,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
+#include <QWidget>
 
 std::optional<QString> droppedText(const QMimeData *data)
 {
@@ -18,17 +19,24 @@ std::optional<QString> droppedText(const QMimeData *data)
     return data->text();
 }
 
-void acceptTextDrag(QDropEvent *event)
+TextDrops::TextDrops(QWidget *target) : QObject(target)
 {
-    if (droppedText(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    target->setAcceptDrops(true);
+    target->installEventFilter(this);
 }
 
-std::optional<QString> takeDroppedText(QDropEvent *event)
+bool TextDrops::eventFilter(QObject *watched, QEvent *event)
 {
-    std::optional<QString> text = droppedText(event->mimeData());
-    acceptTextDrag(event);
-    return text;
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return QObject::eventFilter(watched, event);
+    auto *drop = static_cast<QDropEvent *>(event);
+    const std::optional<QString> text = droppedText(drop->mimeData());
+    if (text)
+        drop->acceptProposedAction();
+    else
+        drop->ignore();
+    if (type == QEvent::Drop && text)
+        Q_EMIT textDropped(*text);
+    return true;
 }

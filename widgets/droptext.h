@@ -1,15 +1,26 @@
 #pragma once
 // What a drop on the task list or the drop window offers as a task: its plain
 // text. Dropped files (a list of local file URLs) offer nothing.
+#include <QObject>
 #include <QString>
 #include <optional>
 
-class QDropEvent;
 class QMimeData;
+class QWidget;
 
 std::optional<QString> droppedText(const QMimeData *data);
 
-// For drag-enter and drag-move: accepts a drag that offers text, refuses others.
-void acceptTextDrag(QDropEvent *event);
-// For the drop itself: its text, the drop accepted; nothing, the drop refused.
-std::optional<QString> takeDroppedText(QDropEvent *event);
+// Takes the drag-and-drop events of `target` (a scrolled view's viewport):
+// a drag that offers text is accepted, any other refused, and the text of
+// a drop is reported. The target's own drop handling never runs.
+class TextDrops : public QObject {
+    Q_OBJECT
+public:
+    explicit TextDrops(QWidget *target);
+
+Q_SIGNALS:
+    void textDropped(const QString &text);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+};

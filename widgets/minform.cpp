@@ -3,9 +3,6 @@
 #include "widgets/twips.h"
 #include "widgets/droptext.h"
 
-#include <QDragEnterEvent>
-#include <QDragMoveEvent>
-#include <QDropEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -32,7 +29,7 @@ MinForm::MinForm(QWidget *parent)
     // Closing the drop window only hides it: the main window brings it back.
     setAttribute(Qt::WA_QuitOnClose, false);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setAcceptDrops(true);
+    connect(new TextDrops(this), &TextDrops::textDropped, this, &MinForm::textDropped);
 
     QPalette pal = palette();
     pal.setColor(QPalette::Window, background());
@@ -63,20 +60,4 @@ void MinForm::mouseDoubleClickEvent(QMouseEvent *event)
 {
     event->accept();
     Q_EMIT dblClick();
-}
-
-void MinForm::dragEnterEvent(QDragEnterEvent *event)
-{
-    acceptTextDrag(event);
-}
-
-void MinForm::dragMoveEvent(QDragMoveEvent *event)
-{
-    acceptTextDrag(event);
-}
-
-void MinForm::dropEvent(QDropEvent *event)
-{
-    if (const std::optional<QString> text = takeDroppedText(event))
-        Q_EMIT textDropped(*text);
 }

@@ -2,9 +2,6 @@
 
 #include "widgets/droptext.h"
 
-#include <QDragEnterEvent>
-#include <QDragMoveEvent>
-#include <QDropEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
 
@@ -24,7 +21,8 @@ TaskListView::TaskListView(QWidget *parent) : QTreeWidget(parent)
     // Text dragged from other programs becomes a task; nothing is dragged out.
     setDragDropMode(QAbstractItemView::DropOnly);
     setAcceptDrops(true);
-    viewport()->setAcceptDrops(true);
+    connect(new TextDrops(viewport()), &TextDrops::textDropped, this,
+            &TaskListView::textDropped);
 }
 
 void TaskListView::mouseDoubleClickEvent(QMouseEvent *event)
@@ -37,20 +35,4 @@ void TaskListView::mouseReleaseEvent(QMouseEvent *event)
 {
     QTreeWidget::mouseReleaseEvent(event);
     Q_EMIT mouseUp(event->button(), event->globalPosition().toPoint());
-}
-
-void TaskListView::dragEnterEvent(QDragEnterEvent *event)
-{
-    acceptTextDrag(event);
-}
-
-void TaskListView::dragMoveEvent(QDragMoveEvent *event)
-{
-    acceptTextDrag(event);
-}
-
-void TaskListView::dropEvent(QDropEvent *event)
-{
-    if (const std::optional<QString> text = takeDroppedText(event))
-        Q_EMIT textDropped(*text);
 }

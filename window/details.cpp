@@ -29,7 +29,7 @@ void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
 
     const TaskRecord &r = DownTask(SelRow);
     // The box shows plain line breaks; the text itself is kept with CR LF.
-    txtFile->setPlainText(QString(detailsText(r)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    ui_.txtFile->setPlainText(QString(detailsText(r)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 
     DownEngine &eng = engine();
     if (SelRow == eng.DownRow[1]) {
@@ -37,11 +37,10 @@ void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
     } else if (SelRow == eng.DownRow[2]) {
         PicVisible(2);
     } else {
-        Pic[0]->Cls();
         PicVisible(0);
         DrawDownPic(0, 0, r.FileSize, r.GotSize);
     }
 
     if (button == Qt::RightButton)
-        menusetup->popup(globalPos);
+        ui_.menusetup->popup(globalPos);
 }

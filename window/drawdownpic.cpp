@@ -8,33 +8,33 @@
 
 void frmDown::DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBytes)
 {
-    if (Index < 0 || Index >= int(Pic.size()))
+    if (Index < 0 || Index >= int(ui_.Pic.size()))
         return;
 
     if (mNum > 0) {
-        // A real arrival on a slot: count it into the task it belongs to.
-        const auto &session = engine().Down(Index);
-        const int row = session ? session->WhichDown : 0;
-        if (row >= 1 && row <= rowCount()) {
-            DownTask(row).GotSize += mNum;
+        // The arrival is already counted into its task; show the count.
+        const int row = engine().Down(Index)->WhichDown;
+        if (row >= 1 && row <= rowCount())
             showGotSize(row, QString::number(ReceiveBytes + mNum));
-        }
     }
 
-    BlockMapPanel *panel = Pic[Index];
+    BlockMapPanel *panel = ui_.Pic[Index];
+    // A full redraw starts from a clear panel.
+    if (mNum <= 0)
+        panel->Cls();
     const qint64 firstDone = mNum > 0 ? BlockMap::blocksOf(ReceiveBytes) : 0;
     const qint64 lastDone = BlockMap::blocksOf(ReceiveBytes + std::max<qint64>(mNum, 0));
     // The grid, except where a filled circle goes just below: that circle
     // has the same shape and covers the white one pixel for pixel.
-    if (mNum == 0 || ReceiveBytes == 0)
+    if (mNum <= 0 || ReceiveBytes == 0)
         panel->drawBlocks(std::max(firstDone, lastDone) + 1, BlockMap::blocksOf(mFlen), false);
     panel->drawBlocks(firstDone + 1, lastDone, true);
 }
 
 void frmDown::PicVisible(int Index)
 {
-    for (BlockMapPanel *panel : Pic)
+    for (BlockMapPanel *panel : ui_.Pic)
         panel->hide();
-    if (Index >= 0 && Index < int(Pic.size()))
-        Pic[Index]->show();
+    if (Index >= 0 && Index < int(ui_.Pic.size()))
+        ui_.Pic[Index]->show();
 }

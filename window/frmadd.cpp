@@ -11,11 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-int execModalDialog(QDialog &dialog)
-{
-    return dialog.exec();
-}
-
 frmAdd::frmAdd(frmDown &main) : QDialog(&main), main_(main)
 {
     setObjectName(QStringLiteral("frmAdd"));
@@ -143,12 +138,9 @@ void frmAdd::cmdAdd_Click(int Index)
 {
     if (Index == 0) {
         const QString url = txtUrl->text();
-        for (int i = 1; i <= main_.rowCount(); ++i) {
-            if (main_.rowUrl(i) == url) {
-                main_.seams().message(this, QStringLiteral("该URL已经在下载队列中了！"));
-                txtUrl->clear();
-                return;
-            }
+        if (main_.refuseDuplicate(url, this)) {
+            txtUrl->clear();
+            return;
         }
         if (!url.isEmpty()) {
             std::optional<qint16> port;

@@ -45,7 +45,6 @@ private:
     void chkProxy_Click();
     void chkAuth_Click();
     void Form_Load();
-    void addTask();
 
     frmDown &main_;
     bool activated_ = false;

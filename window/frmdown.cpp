@@ -3,7 +3,6 @@
 #include "window/frmdown.h"
 
 #include "tasks/listlocation.h"
-#include "window/mainlayout.h"
 #include "window/portal.h"
 #include "window/startpage.h"
 #include "tasks/tasklistfile.h"
@@ -26,10 +25,10 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
                  QWidget *parent)
     : QMainWindow(parent), seams_(std::move(seams))
 {
-    buildMainLayout(*this);
+    ui_.setupUi(*this);
 
     // The start page is part of the program: nothing is fetched to show it.
-    WebBrowser1->setHtml(startPageHtml());
+    ui_.WebBrowser1->setHtml(startPageHtml());
 
     // The drop window appears before the main window does.
     showMinForm();
@@ -37,14 +36,14 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     // Sockets and idle sessions of both slots.
     engine_ = std::make_unique<DownEngine>(*this, std::move(makeSocket));
 
-    LView->clear();
-    LView->setColumnCount(4);
-    LView->setHeaderLabels({QStringLiteral("URL地址"), QStringLiteral("大小"),
+    ui_.LView->clear();
+    ui_.LView->setColumnCount(4);
+    ui_.LView->setHeaderLabels({QStringLiteral("URL地址"), QStringLiteral("大小"),
                             QStringLiteral("已下载大小"), QStringLiteral("时间")});
     // Together the columns are exactly as wide as the list.
-    LView->setColumnWidth(0, LView->width() - 240);
+    ui_.LView->setColumnWidth(0, ui_.LView->width() - 240);
     for (int column = 1; column < 4; ++column)
-        LView->setColumnWidth(column, 80);
+        ui_.LView->setColumnWidth(column, 80);
 
     if (listFolder.isEmpty()) {
         const ListLocation where = chooseListLocation(
@@ -62,18 +61,18 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     SelRow = -1;
     PicVisible(0);
 
-    connect(LView, &TaskListView::dblClick, this, &frmDown::LView_DblClick);
-    connect(LView, &TaskListView::mouseUp, this, &frmDown::LView_MouseUp);
-    connect(LView, &TaskListView::textDropped, this, &frmDown::LView_DropText);
-    connect(minForm, &MinForm::dblClick, this, &frmDown::MinForm_DblClick);
-    connect(minForm, &MinForm::textDropped, this, &frmDown::MinForm_DropText);
-    connect(menuadd, &QAction::triggered, this, &frmDown::menuadd_Click);
-    connect(menuDel, &QAction::triggered, this, &frmDown::menuDel_Click);
-    connect(menuquit, &QAction::triggered, this, &frmDown::menuquit_Click);
-    connect(mnuzv, &QAction::triggered, this, &frmDown::mnuzv_Click);
-    connect(WebBrowser1, &QTextBrowser::anchorClicked, this,
+    connect(ui_.LView, &TaskListView::dblClick, this, &frmDown::LView_DblClick);
+    connect(ui_.LView, &TaskListView::mouseUp, this, &frmDown::LView_MouseUp);
+    connect(ui_.LView, &TaskListView::textDropped, this, &frmDown::LView_DropText);
+    connect(minForm_, &MinForm::dblClick, this, &frmDown::MinForm_DblClick);
+    connect(minForm_, &MinForm::textDropped, this, &frmDown::MinForm_DropText);
+    connect(ui_.menuadd, &QAction::triggered, this, &frmDown::menuadd_Click);
+    connect(ui_.menuDel, &QAction::triggered, this, &frmDown::menuDel_Click);
+    connect(ui_.menuquit, &QAction::triggered, this, &frmDown::menuquit_Click);
+    connect(ui_.mnuzv, &QAction::triggered, this, &frmDown::mnuzv_Click);
+    connect(ui_.WebBrowser1, &QTextBrowser::anchorClicked, this,
             [this](const QUrl &url) { seams_.openUrl(url.toString()); });
-    connect(Timer1, &QTimer::timeout, this, &frmDown::Timer1_Timer);
+    connect(ui_.Timer1, &QTimer::timeout, this, &frmDown::Timer1_Timer);
 
     // A session that ends without closing the window still keeps the list.
     // The session manager may ask more than once (a log-out can be called
@@ -88,16 +87,16 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
         });
     }
 
-    Timer1->start();
+    ui_.Timer1->start();
 }
 
 frmDown::~frmDown()
 {
-    Timer1->stop();
+    ui_.Timer1->stop();
     // The engine calls back into this window; it goes before the controls do.
     engine_.reset();
-    delete minForm;
-    minForm = nullptr;
+    delete minForm_;
+    minForm_ = nullptr;
 }
 
 void frmDown::loadTaskList()
@@ -121,17 +120,17 @@ void frmDown::loadTaskList()
 
 void frmDown::appendLog(const QString &line)
 {
-    QTextCursor end(txtInfo->document());
+    QTextCursor end(ui_.txtInfo->document());
     end.movePosition(QTextCursor::End);
     end.insertText(line + QStringLiteral("\r\n"));
-    txtInfo->verticalScrollBar()->setValue(txtInfo->verticalScrollBar()->maximum());
+    ui_.txtInfo->verticalScrollBar()->setValue(ui_.txtInfo->verticalScrollBar()->maximum());
 }
 
 QString frmDown::logText() const
 {
     // The document keeps line breaks as paragraph ends; the log's lines end
     // with CR LF.
-    QString text = txtInfo->toPlainText();
+    QString text = ui_.txtInfo->toPlainText();
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     return text;
 }
@@ -143,14 +142,17 @@ void frmDown::CloseSocket(int Index, const QString &ClsStr)
 
 void frmDown::Timer1_Timer()
 {
-    engine().Timer1Tick();
-}
-
-void frmDown::drawMinFormDot(int xTwips, int yTwips, int radiusTwips, QRgb fill)
-{
-    if (!minForm)
-        minForm = new MinForm;
-    minForm->drawCircle(xTwips, yTwips, radiusTwips, fill);
+    DownEngine &eng = engine();
+    eng.Timer1Tick();
+    // Each slot's activity dot walks along its own line of the drop window.
+    if (!minForm_)
+        minForm_ = new MinForm;
+    for (int slot = 1; slot <= 2; ++slot) {
+        const QRgb fill = eng.DotColor(slot) == DownEngine::Dot::Red     ? qRgb(255, 0, 0)
+                          : eng.DotColor(slot) == DownEngine::Dot::Green ? qRgb(0, 255, 0)
+                                                                         : qRgb(0, 0, 0);
+        minForm_->drawCircle((eng.DotStep(slot) + 1) * 120, slot * 120 + 60, 50, fill);
+    }
 }
 
 void frmDown::setClipboardText(const QString &text)
@@ -170,9 +172,9 @@ void frmDown::mnuzv_Click()
 
 void frmDown::showMinForm()
 {
-    if (!minForm)
-        minForm = new MinForm;
-    minForm->show();
+    if (!minForm_)
+        minForm_ = new MinForm;
+    minForm_->show();
 }
 
 void frmDown::changeEvent(QEvent *event)

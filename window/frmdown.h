@@ -2,28 +2,18 @@
 // frmDown: the main window and the composition root. It owns the task rows
 // (LView) and records (DownTask), the log, the details box, the block-map
 // panels, the timer, the menus, the drop window and the download engine.
-#include "window/seams.h"
-#include "tasks/taskrecord.h"
 #include "engine/downengine.h"
 #include "engine/downhost.h"
+#include "tasks/taskrecord.h"
+#include "window/mainlayout.h"
+#include "window/seams.h"
 
 #include <QHash>
 #include <QMainWindow>
 #include <array>
 
-class BlockMapPanel;
 class MinForm;
-class QAction;
-class QFrame;
-class QGroupBox;
-class QLabel;
-class QMenu;
-class QPlainTextEdit;
-class QTabBar;
-class QTextBrowser;
 class QTimer;
-class QWidget;
-class TaskListView;
 
 class frmDown : public QMainWindow, public DownHost {
     Q_OBJECT
@@ -39,16 +29,15 @@ public:
     void AddUrl(const QString &myUrl, const QString &mSize, const QString &mGetSize,
                 const QString &mFile);
     void AddNewUrl(const QString &myUrl);
+    // True, after telling the user in a box over `parent`, when the list
+    // already holds `url`.
+    bool refuseDuplicate(const QString &url, QWidget *parent);
     int rowCount() const;
     QString rowUrl(int row) const;
     QString rowState(int row) const;
     QString rowText(int row, int column) const;
     // The 1-based index of the selected row, 0 when none is selected.
     int selectedRow() const;
-
-    // An arrival's "已下载大小" text: rowText reads it at once, the list
-    // shows it with the next coalesced repaint.
-    void showGotSize(int row, const QString &text);
 
     // Ending a session and the block map.
     void CloseSocket(int Index, const QString &ClsStr);
@@ -60,7 +49,6 @@ public:
     void setRowText(int row, int column, const QString &text) override;
     void appendLog(const QString &line) override;
     void DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBytes) override;
-    void drawMinFormDot(int xTwips, int yTwips, int radiusTwips, QRgb fill) override;
     void setClipboardText(const QString &text) override;
     qint64 monotonicMs() override;
 
@@ -69,6 +57,8 @@ public:
     QString taskListPath() const { return listPath_; }
     Seams &seams() { return seams_; }
     DownEngine &engine() { return *engine_; }
+    const frmDownUi &ui() const { return ui_; }
+    MinForm *minForm() const { return minForm_; }
 
     // Handlers.
     void menuadd_Click();
@@ -86,41 +76,21 @@ public:
     TaskList DownTask;
     qint16 SelRow = -1;
 
-    // Controls, named as the user and tools find them.
-    QTextBrowser *WebBrowser1 = nullptr;
-    QGroupBox *Frame1 = nullptr;
-    TaskListView *LView = nullptr;
-    QLabel *lblTishi = nullptr;
-    QWidget *SSTab1 = nullptr;
-    QTabBar *SSTab1Tabs = nullptr;
-    std::array<QWidget *, 3> SSTab1Pages{};
-    QPlainTextEdit *txtInfo = nullptr;
-    std::array<BlockMapPanel *, 3> Pic{};
-    QPlainTextEdit *txtFile = nullptr;
-    QFrame *Frame2 = nullptr;
-    QWidget *Shape1 = nullptr;
-    QLabel *Label1 = nullptr;
-    QPlainTextEdit *Text1 = nullptr;
-    QTimer *Timer1 = nullptr;
-    MinForm *minForm = nullptr;
-    QMenu *menufile = nullptr;
-    QMenu *menusetup = nullptr;
-    QMenu *menuHelp = nullptr;
-    QAction *menuadd = nullptr;
-    QAction *menuquit = nullptr;
-    QAction *menuDel = nullptr;
-    QAction *mnuzv = nullptr;
-
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
+    // An arrival's "已下载大小" text: rowText reads it at once, the list
+    // shows it with the next coalesced repaint.
+    void showGotSize(int row, const QString &text);
     void showMinForm();
     void paintPendingSizes();
     void loadTaskList();
     void saveTaskList();
 
+    frmDownUi ui_;
+    MinForm *minForm_ = nullptr;
     Seams seams_;
     QString listPath_;
     bool listUnreadable_ = false;   // never write over a list we could not read

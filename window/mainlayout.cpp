@@ -2,7 +2,6 @@
 // the designer's twips value over 15, and nothing moves at run time.
 #include "window/mainlayout.h"
 
-#include "window/frmdown.h"
 #include "window/portal.h"
 #include "widgets/tasklistview.h"
 #include "widgets/twips.h"
@@ -13,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
+#include <QMainWindow>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTabBar>
@@ -41,7 +41,7 @@ const QString HelpText = QStringLiteral(
     "2.其他按鼠标右键\r\n"
     "3.支持代理服务器\r\n");
 
-void buildTabControl(frmDown &w, QWidget *central)
+void buildTabControl(frmDownUi &w, QWidget *central)
 {
     w.SSTab1 = place(new QWidget(central), "SSTab1", twipsRect(60, 4920, 4995, 3795));
     const QRect whole(QPoint(0, 0), w.SSTab1->size());
@@ -82,7 +82,7 @@ void buildTabControl(frmDown &w, QWidget *central)
     showPage(0);
 }
 
-void buildLegend(frmDown &w, QWidget *central)
+void buildLegend(frmDownUi &w, QWidget *central)
 {
     w.Frame2 = place(new QFrame(central), "Frame2", twipsRect(5160, 4920, 2055, 3795));
     w.Frame2->setFrameStyle(QFrame::Box | QFrame::Sunken);
@@ -94,9 +94,9 @@ void buildLegend(frmDown &w, QWidget *central)
     w.Text1->setPlainText(HelpText);
 }
 
-void buildMenus(frmDown &w)
+void buildMenus(frmDownUi &w, QMainWindow &window)
 {
-    QMenuBar *bar = w.menuBar();
+    QMenuBar *bar = window.menuBar();
     bar->setObjectName(QStringLiteral("menuBar"));
     w.menufile = bar->addMenu(QStringLiteral("文件"));
     w.menufile->setObjectName(QStringLiteral("menufile"));
@@ -118,7 +118,7 @@ void buildMenus(frmDown &w)
 
 } // namespace
 
-void buildMainLayout(frmDown &w)
+void frmDownUi::setupUi(QMainWindow &w)
 {
     w.setObjectName(QStringLiteral("frmDown"));
     w.setWindowTitle(QStringLiteral("迅羽 2007 - 极速下载器"));
@@ -131,7 +131,7 @@ void buildMainLayout(frmDown &w)
     w.setPalette(palette);
     w.setAutoFillBackground(true);
 
-    buildMenus(w);
+    buildMenus(*this, w);
 
     auto *central = new QWidget(&w);
     central->setObjectName(QStringLiteral("centralWidget"));
@@ -141,21 +141,21 @@ void buildMainLayout(frmDown &w)
     w.layout()->setSizeConstraint(QLayout::SetFixedSize);
     w.setWindowFlag(Qt::WindowMaximizeButtonHint, false);
 
-    w.WebBrowser1 = place(new QTextBrowser(central), "WebBrowser1", twipsRect(0, 0, 7185, 1650));
-    w.WebBrowser1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    w.WebBrowser1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    w.WebBrowser1->setOpenExternalLinks(false);
-    w.WebBrowser1->setOpenLinks(false);
+    WebBrowser1 = place(new QTextBrowser(central), "WebBrowser1", twipsRect(0, 0, 7185, 1650));
+    WebBrowser1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    WebBrowser1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    WebBrowser1->setOpenExternalLinks(false);
+    WebBrowser1->setOpenLinks(false);
 
-    w.Frame1 = place(new QGroupBox(QStringLiteral("下载任务列表"), central), "Frame1",
+    Frame1 = place(new QGroupBox(QStringLiteral("下载任务列表"), central), "Frame1",
                      twipsRect(0, 1680, 7215, 3132));
-    w.LView = place(new TaskListView(w.Frame1), "LView", twipsRect(60, 240, 7095, 2475));
-    w.lblTishi = place(new QLabel(w.Frame1), "lblTishi", twipsRect(120, 2760, 6975, 255));
+    LView = place(new TaskListView(Frame1), "LView", twipsRect(60, 240, 7095, 2475));
+    lblTishi = place(new QLabel(Frame1), "lblTishi", twipsRect(120, 2760, 6975, 255));
 
-    buildTabControl(w, central);
-    buildLegend(w, central);
+    buildTabControl(*this, central);
+    buildLegend(*this, central);
 
-    w.Timer1 = new QTimer(&w);
-    w.Timer1->setObjectName(QStringLiteral("Timer1"));
-    w.Timer1->setInterval(1000);
+    Timer1 = new QTimer(&w);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
 }

@@ -1,5 +1,47 @@
 #pragma once
-class frmDown;
+// The main window's controls, named as users and tools find them, and the
+// code that creates them at their fixed places.
+#include <array>
 
-// Creates the main window's controls and menus at their fixed places.
-void buildMainLayout(frmDown &window);
+class BlockMapPanel;
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMainWindow;
+class QMenu;
+class QPlainTextEdit;
+class QTabBar;
+class QTextBrowser;
+class QTimer;
+class QWidget;
+class TaskListView;
+
+struct frmDownUi {
+    QTextBrowser *WebBrowser1 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    TaskListView *LView = nullptr;
+    QLabel *lblTishi = nullptr;
+    QWidget *SSTab1 = nullptr;
+    QTabBar *SSTab1Tabs = nullptr;
+    std::array<QWidget *, 3> SSTab1Pages{};
+    QPlainTextEdit *txtInfo = nullptr;
+    std::array<BlockMapPanel *, 3> Pic{};
+    QPlainTextEdit *txtFile = nullptr;
+    QFrame *Frame2 = nullptr;
+    QWidget *Shape1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QPlainTextEdit *Text1 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QMenu *menufile = nullptr;
+    QMenu *menusetup = nullptr;
+    QMenu *menuHelp = nullptr;
+    QAction *menuadd = nullptr;
+    QAction *menuquit = nullptr;
+    QAction *menuDel = nullptr;
+    QAction *mnuzv = nullptr;
+
+    // Creates every control in `window`, which takes the caption, colours
+    // and fixed size of the main window.
+    void setupUi(QMainWindow &window);
+};

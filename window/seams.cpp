@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -25,6 +26,11 @@ qint64 elapsedSinceStart()
 }
 
 } // namespace
+
+int execModalDialog(QDialog &dialog)
+{
+    return dialog.exec();
+}
 
 Seams Seams::real()
 {

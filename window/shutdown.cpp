@@ -28,8 +28,8 @@ void frmDown::closeEvent(QCloseEvent *event)
     }
     seams_.endProgram();
     // Only reached when ending the program is not real (under test).
-    if (minForm)
-        minForm->hide();
+    if (minForm_)
+        minForm_->hide();
     event->accept();
 }
 

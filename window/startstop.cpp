@@ -1,16 +1,12 @@
 // A double-click on a row starts it on the first free slot or stops it.
 #include "window/frmdown.h"
 
-#include "tasks/gbktext.h"
+#include "engine/analyzeurl.h"
 #include "tasks/tasklistfile.h"
-#include "widgets/blockmappanel.h"
 
 #include <QLabel>
 
 namespace {
-
-// The task list file keeps this many bytes of a local path.
-constexpr int StoredPathBytes = 50;
 
 QString slotText(int slot, const char *message)
 {
@@ -56,67 +52,35 @@ void frmDown::LView_DblClick()
             }
         }
         if (isComplete(rec.FileSize, rec.GotSize)) {
-            lblTishi->setText(rec.FilePath + QStringLiteral("已经下载完毕！！！"));
-            appendLog(lblTishi->text());
+            ui_.lblTishi->setText(rec.FilePath + QStringLiteral("已经下载完毕！！！"));
+            appendLog(ui_.lblTishi->text());
             return;
         }
     }
 
     for (int s = 1; s <= 2; ++s) {
         if (!eng.slotFree(s)) {
-            lblTishi->setText(slotText(s, "已经有文件在下载了!!!"));
-            appendLog(lblTishi->text());
+            ui_.lblTishi->setText(slotText(s, "已经有文件在下载了!!!"));
+            appendLog(ui_.lblTishi->text());
             continue;
         }
 
-        const std::shared_ptr<clsDown> d = eng.newSession(s);
-        d->DownUrl = rowUrl(r);
-        if (!d->AnalyzeUrl()) {
-            lblTishi->setText(QStringLiteral("无法识别的URL地址：") + d->DownUrl);
+        UrlParts url;
+        if (!analyzeUrl(rowUrl(r), url)) {
+            ui_.lblTishi->setText(QStringLiteral("无法识别的URL地址：") + rowUrl(r));
             return;
         }
-        if (DownTask(r).FilePath.isEmpty()) {
-            const std::optional<QString> chosen = seams_.saveFileName(this, d->mFile);
+        QString path = DownTask(r).FilePath;
+        if (path.isEmpty()) {
+            const std::optional<QString> chosen = seams_.saveFileName(this, url.mFile);
             if (!chosen || chosen->isEmpty())
                 return;
-            d->mFile = *chosen;
-        } else {
-            d->mFile = DownTask(r).FilePath;
+            path = *chosen;
         }
-
-        Pic[s]->Cls();
-        const TaskRecord &rec = DownTask(r);
-        d->WhichDown = qint16(r);
-        d->WhichSocket = qint16(s);
-        d->mFlen = rec.FileSize;
-        d->ReceiveBytes = rec.GotSize;
-        d->mProxy = rec.ProxyHost;
-        d->mProxyPort = rec.ProxyPort;
-        d->mProxyId = rec.ProxyUser;
-        d->mProxyPass = rec.ProxyPass;
-        setRowState(r, QStringLiteral("start"));
-        eng.DownRow[s] = qint16(r);
-        DrawDownPic(s, 0, rec.FileSize, rec.GotSize);
-        appendLog(QStringLiteral("开始下载：") + rec.Url);
-        if (GbkText::encode(d->mFile).size() > StoredPathBytes) {
-            appendLog(QStringLiteral("注意：本地文件路径超过%1字节，任务列表只保存其前%1字节，"
-                                     "程序重新启动后将无法续传此任务：")
-                          .arg(StoredPathBytes)
-                      + d->mFile);
-        }
-
-        // Events run inside StartDown: nothing of DownTask may be held across it.
-        if (d->StartDown()) {
-            DownTask(r).FilePath = d->mFile;
+        if (eng.StartTask(s, r, path))
             return;
-        }
-        // A nested start may have taken this row or this slot meanwhile; leave it.
-        if (eng.DownRow[1] != r && eng.DownRow[2] != r)
-            setRowState(d->WhichDown, QStringLiteral("error"));
-        lblTishi->setText(slotText(s, "连接服务器失败！！"));
-        appendLog(lblTishi->text());
-        if (eng.DownRow[s] == r && eng.Down(s) == d)
-            eng.DownRow[s] = 0;
+        ui_.lblTishi->setText(slotText(s, "连接服务器失败！！"));
+        appendLog(ui_.lblTishi->text());
         return;
     }
 }

@@ -43,28 +43,33 @@ void frmDown::AddUrl(const QString &myUrl, const QString &mSize, const QString &
     if (rowCount() >= MaxTasks)
         return;
     auto *item = new QTreeWidgetItem(QStringList{myUrl, mSize, mGetSize});
-    LView->addTopLevelItem(item);
+    ui_.LView->addTopLevelItem(item);
     setRowState(rowCount(), stateKeyFor(leadingNumber(mSize), leadingNumber(mGetSize)));
+}
+
+bool frmDown::refuseDuplicate(const QString &url, QWidget *parent)
+{
+    const int rows = rowCount();
+    for (int i = 1; i <= rows; ++i) {
+        if (rowUrl(i) == url) {
+            seams_.message(parent, QStringLiteral("该URL已经在下载队列中了！"));
+            return true;
+        }
+    }
+    return false;
 }
 
 void frmDown::AddNewUrl(const QString &myUrl)
 {
-    if (myUrl.isEmpty() || rowCount() >= MaxTasks)
+    if (myUrl.isEmpty() || rowCount() >= MaxTasks || refuseDuplicate(myUrl, this))
         return;
-    const int rows = rowCount();
-    for (int i = 1; i <= rows; ++i) {
-        if (rowUrl(i) == myUrl) {
-            seams_.message(this, QStringLiteral("该URL已经在下载队列中了！"));
-            return;
-        }
-    }
     AddUrl(myUrl, QString(), QString(), QString());
     DownTask(DownTask.appendSpare()).Url = myUrl;
 }
 
 int frmDown::rowCount() const
 {
-    return LView->topLevelItemCount();
+    return ui_.LView->topLevelItemCount();
 }
 
 QString frmDown::rowUrl(int row) const
@@ -74,7 +79,7 @@ QString frmDown::rowUrl(int row) const
 
 QString frmDown::rowState(int row) const
 {
-    const QTreeWidgetItem *item = LView->topLevelItem(row - 1);
+    const QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1);
     return item ? item->data(0, StateRole).toString() : QString();
 }
 
@@ -85,19 +90,19 @@ QString frmDown::rowText(int row, int column) const
         if (pending != pendingSizes_.constEnd())
             return *pending;
     }
-    const QTreeWidgetItem *item = LView->topLevelItem(row - 1);
+    const QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1);
     return item ? item->text(column) : QString();
 }
 
 int frmDown::selectedRow() const
 {
-    const QList<QTreeWidgetItem *> selected = LView->selectedItems();
-    return selected.isEmpty() ? 0 : LView->indexOfTopLevelItem(selected.first()) + 1;
+    const QList<QTreeWidgetItem *> selected = ui_.LView->selectedItems();
+    return selected.isEmpty() ? 0 : ui_.LView->indexOfTopLevelItem(selected.first()) + 1;
 }
 
 void frmDown::setRowState(int row, const QString &key)
 {
-    QTreeWidgetItem *item = LView->topLevelItem(row - 1);
+    QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1);
     if (!item)
         return;
     item->setData(0, StateRole, key);
@@ -106,10 +111,10 @@ void frmDown::setRowState(int row, const QString &key)
 
 void frmDown::setRowText(int row, int column, const QString &text)
 {
-    QTreeWidgetItem *item = LView->topLevelItem(row - 1);
+    QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1);
     if (column == 2)
         pendingSizes_.remove(row);   // this text is newer than any pending one
-    if (item && column >= 1 && column < LView->columnCount())
+    if (item && column >= 1 && column < ui_.LView->columnCount())
         item->setText(column, text);
 }
 
@@ -134,7 +139,7 @@ void frmDown::paintPendingSizes()
 {
     const QHash<int, QString> pending = std::exchange(pendingSizes_, {});
     for (auto it = pending.begin(); it != pending.end(); ++it) {
-        if (QTreeWidgetItem *item = LView->topLevelItem(it.key() - 1))
+        if (QTreeWidgetItem *item = ui_.LView->topLevelItem(it.key() - 1))
             item->setText(2, it.value());
     }
 }
