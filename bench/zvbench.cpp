@@ -63,7 +63,7 @@ void showAndWait(frmDown &w)
 // What a double-click on row `row` does.
 void doubleClick(frmDown &w, int row)
 {
-    w.LView->setCurrentItem(w.LView->topLevelItem(row - 1));
+    w.ui().LView->setCurrentItem(w.ui().LView->topLevelItem(row - 1));
     w.LView_DblClick();
 }
 
@@ -93,7 +93,7 @@ int runDownloads(const QStringList &args, bool measureStall)
     frmDown w(benchSeams(&targets), listFolder.path());
     showAndWait(w);
     // The block map tab is the one whose painting follows every arrival.
-    w.SSTab1Tabs->setCurrentIndex(1);
+    w.ui().SSTab1Tabs->setCurrentIndex(1);
 
     QElapsedTimer clock;
     qint64 last = 0;
@@ -134,7 +134,7 @@ int runDownloads(const QStringList &args, bool measureStall)
     bool ok = true;
     for (int row = 1; row <= w.rowCount(); ++row) {
         const qint64 size = QFileInfo(wanted[row - 1]).size();
-        const QString shown = w.LView->topLevelItem(row - 1)->text(2);
+        const QString shown = w.ui().LView->topLevelItem(row - 1)->text(2);
         if (w.DownTask(row).GotSize != size || size == 0 || shown != QString::number(size)) {
             std::fprintf(stderr, "row %d: GotSize %lld, shown %s, file %lld\n", row,
                          qint64(w.DownTask(row).GotSize), qPrintable(shown), size);
@@ -182,7 +182,7 @@ int runRedraw()
     QStringList none;
     frmDown w(benchSeams(&none), folder.path());
     showAndWait(w);
-    w.SSTab1Tabs->setCurrentIndex(1);
+    w.ui().SSTab1Tabs->setCurrentIndex(1);
     w.PicVisible(0);
     QCoreApplication::processEvents();
     constexpr qint64 largest = 2147483647;
@@ -191,10 +191,9 @@ int runRedraw()
     for (int i = 0; i < 21; ++i) {
         QElapsedTimer clock;
         clock.start();
-        w.Pic[0]->Cls();
         w.DrawDownPic(0, 0, largest, i % 2 ? largest : largest / 2);
         drawMs.push_back(double(clock.nsecsElapsed()) / 1e6);
-        w.Pic[0]->repaint();
+        w.ui().Pic[0]->repaint();
         paintedMs.push_back(double(clock.nsecsElapsed()) / 1e6);
     }
     std::sort(drawMs.begin(), drawMs.end());
