@@ -11,11 +11,14 @@
 QString detailsText(const TaskRecord &r)
 {
     const QString bytes = QStringLiteral("字节");
-    return QStringLiteral("URL:         ") + r.Url + QStringLiteral("\r\n")
-        + QStringLiteral("文件名:      ") + r.FilePath + QStringLiteral("\r\n")
-        + QStringLiteral("大小:        ") + QString::number(r.FileSize) + bytes + QStringLiteral("\r\n")
-        + QStringLiteral("已下载大小:  ") + QString::number(r.GotSize) + bytes + QStringLiteral("\r\n")
-        + QStringLiteral("代理服务器:  ") + r.ProxyHost + QStringLiteral("\r\n");
+    const QStringList lines{
+        QStringLiteral("URL:         ") + r.Url,
+        QStringLiteral("文件名:      ") + r.FilePath,
+        QStringLiteral("大小:        ") + QString::number(r.FileSize) + bytes,
+        QStringLiteral("已下载大小:  ") + QString::number(r.GotSize) + bytes,
+        QStringLiteral("代理服务器:  ") + r.ProxyHost,
+    };
+    return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
 }
 
 void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
@@ -29,7 +32,8 @@ void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
 
     const TaskRecord &r = DownTask(SelRow);
     // The box shows plain line breaks; the text itself is kept with CR LF.
-    ui_.txtFile->setPlainText(QString(detailsText(r)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    ui_.txtFile->setPlainText(
+        QString(detailsText(r)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 
     DownEngine &eng = engine();
     if (SelRow == eng.DownRow[1]) {
