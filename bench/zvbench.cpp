@@ -7,11 +7,11 @@
 //   zvbench startup TASKS                      window start-up with a list of TASKS tasks
 //   zvbench redraw                             full block-map redraw of the largest task
 //   zvbench connectwait                        a connect wait on a listener that never accepts
-//   zvbench reopen FILE                        opening the file per arrival against keeping it open
-#include "window/frmdown.h"
+//   zvbench reopen FILE                        reopening the file per arrival or keeping it open
 #include "tasks/tasklistfile.h"
-#include "widgets/tasklistview.h"
 #include "widgets/blockmappanel.h"
+#include "widgets/tasklistview.h"
+#include "window/frmdown.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -267,7 +267,7 @@ int fullListener(quint16 *port, std::vector<int> *fillers)
         ::connect(filler, reinterpret_cast<sockaddr *>(&address), length);
         fillers->push_back(filler);
     }
-    usleep(200 * 1000);   // the first filler's handshake completes and fills the queue
+    usleep(200 * 1000);  // the first filler's handshake completes and fills the queue
     return listener;
 }
 
@@ -298,7 +298,7 @@ int runConnectWait()
     return gaveUp ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

@@ -56,7 +56,7 @@ bool splitHostPort(const QString &host, QString &connectHost, int &port)
     return parsePort(QStringView(host).mid(colon + 1), port);
 }
 
-} // namespace
+}  // namespace
 
 bool analyzeUrl(const QString &DownUrl, UrlParts &parts)
 {

@@ -1,8 +1,8 @@
 #include "engine/clsdown.h"
 
-#include "tasks/gbktext.h"
 #include "engine/downengine.h"
 #include "engine/request.h"
+#include "tasks/gbktext.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -18,7 +18,7 @@ bool hasContentRangeLine(const QByteArray &header)
     return header.toLower().contains("\r\ncontent-range:");
 }
 
-} // namespace
+}  // namespace
 
 clsDown::clsDown(DownEngine &engine) : engine_(engine) {}
 
@@ -135,8 +135,8 @@ SaveResult clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 
 
         // Only a file's own response tells its length; the length of an
         // error page is not the file's.
-        const bool fileResponse = status_ == Response::Status::Ok200
-                                  || status_ == Response::Status::Partial206;
+        const bool fileResponse
+            = status_ == Response::Status::Ok200 || status_ == Response::Status::Partial206;
         if (fileResponse && mFlen == 0) {
             const auto length = Response::contentLength(header_.header());
             if (length && *length > 0) {
@@ -153,7 +153,7 @@ SaveResult clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 
 
         bHeaderDone = true;
         if (status_ == Response::Status::NotFound404)
-            return result;   // the page that says so is no part of the file
+            return result;  // the page that says so is no part of the file
         if (status_ == Response::Status::Partial206) {
             // Bytes from another place than the one asked for would be
             // appended at the wrong position.
@@ -220,7 +220,7 @@ bool clsDown::writeBody(const char *data, qint64 n)
     if (ok && n > 0)
         ok = file.write(data, n) == n && file.flush();
     if (!ok)
-        file.resize(before);   // no half arrival stays behind
+        file.resize(before);  // no half arrival stays behind
     file.close();
     if (!ok || file.error() != QFileDevice::NoError)
         return false;

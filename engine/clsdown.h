@@ -22,10 +22,10 @@ public:
     QString DownUrl;
     qint16 WhichSocket = 0;
     qint16 WhichDown = 0;
-    QString ReceiveData;        // the response text up to the end of its header
-    qint64 StartTime = 0;       // monotonic milliseconds when connecting began
-    qint64 ReceiveBytes = 0;    // body bytes in the local file
-    qint64 mFlen = 0;           // total length; 0 = unknown
+    QString ReceiveData;      // the response text up to the end of its header
+    qint64 StartTime = 0;     // monotonic milliseconds when connecting began
+    qint64 ReceiveBytes = 0;  // body bytes in the local file
+    qint64 mFlen = 0;         // total length; 0 = unknown
     bool bCancel = false;
     QString mProxy;
     qint16 mProxyPort = 0;
@@ -42,7 +42,7 @@ public:
     SaveResult SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen);
 
     // What AnalyzeUrl found.
-    const QString &host() const { return url_.mHost; }   // for the Host line
+    const QString &host() const { return url_.mHost; }  // for the Host line
     const QString &connectHost() const { return url_.mConnectHost; }
     int port() const { return url_.mPort; }
     const QString &path() const { return url_.mPath; }
@@ -57,7 +57,7 @@ private:
     bool writeBody(const char *data, qint64 n);
 
     DownEngine &engine_;
-    UrlParts url_;   // mHost, mPort, mPath as AnalyzeUrl left them
+    UrlParts url_;  // mHost, mPort, mPath as AnalyzeUrl left them
     bool bHeaderDone = false;
     bool requestSent_ = false;
     HeaderScanner header_;

@@ -21,7 +21,7 @@ QString clockText(qint64 seconds)
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-} // namespace
+}  // namespace
 
 DownEngine::DownEngine(DownHost &host, SocketFactory makeSocket, QObject *parent)
     : QObject(parent), host_(host)
@@ -133,7 +133,8 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
         if (complete)
             host_.appendLog(R.Url + QStringLiteral("的下载完成了"));
         else
-            host_.appendLog(R.Url + QStringLiteral("的下载因为") + ClsStr + QStringLiteral("被关闭了"));
+            host_.appendLog(R.Url + QStringLiteral("的下载因为") + ClsStr
+                            + QStringLiteral("被关闭了"));
     }
     session->bBusy = false;
     if (holdsSlot) {

@@ -124,7 +124,7 @@ bool DownSocket::handOutWaitingBytes()
 void DownSocket::onRemoteClosed()
 {
     if (state_ != Connecting && state_ != Connected)
-        return;   // already reported once
+        return;  // already reported once
     if (!handOutWaitingBytes())
         return;
     state_ = Closing;

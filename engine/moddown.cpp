@@ -11,4 +11,4 @@ QString Base64Encode(const QString &text)
     return QString::fromLatin1(GbkText::encode(text).toBase64());
 }
 
-} // namespace ModDown
+}  // namespace ModDown

@@ -7,4 +7,4 @@ namespace ModDown {
 
 QString Base64Encode(const QString &text);
 
-} // namespace ModDown
+}  // namespace ModDown

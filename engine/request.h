@@ -4,12 +4,12 @@
 
 struct RequestInput {
     bool viaProxy = false;
-    QString mPath;        // target of a direct request
-    QString DownUrl;      // target through a proxy
-    QString mHost;        // "Host:" line, ":port" included when the URL has one
-    QString mProxyId;     // no Proxy-Authorization line when empty
+    QString mPath;     // target of a direct request
+    QString DownUrl;   // target through a proxy
+    QString mHost;     // "Host:" line, ":port" included when the URL has one
+    QString mProxyId;  // no Proxy-Authorization line when empty
     QString mProxyPass;
-    qint64 mFlen = 0;     // a Range line only when the length is known
+    qint64 mFlen = 0;  // a Range line only when the length is known
     qint64 ReceiveBytes = 0;
 };
 

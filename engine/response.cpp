@@ -67,7 +67,7 @@ void forEachField(QByteArrayView header, QByteArrayView name, Visit visit)
     while (lineStart < header.size()) {
         const qsizetype lineEnd = header.indexOf(crlf, lineStart);
         if (lineEnd < 0 || lineEnd == lineStart)
-            return;   // an unfinished line, or the blank line that ends the header
+            return;  // an unfinished line, or the blank line that ends the header
         const QByteArrayView line = header.sliced(lineStart, lineEnd - lineStart);
         if (startsWithNoCase(line, name) && visit(trimBlanks(line.sliced(name.size()))))
             return;
@@ -75,7 +75,7 @@ void forEachField(QByteArrayView header, QByteArrayView name, Visit visit)
     }
 }
 
-} // namespace
+}  // namespace
 
 Status classifyStatusLine(QByteArrayView line)
 {
@@ -126,14 +126,14 @@ std::optional<qint64> contentRangeStart(QByteArrayView header)
     return start;
 }
 
-} // namespace Response
+}  // namespace Response
 
 qsizetype HeaderScanner::feed(QByteArrayView arrival)
 {
     if (done_)
         return 0;
     if (tooLong())
-        return -1;   // the session gives up on it; keep no more of it
+        return -1;  // the session gives up on it; keep no more of it
     const qsizetype before = header_.size();
     header_.append(arrival.data(), arrival.size());
 
@@ -254,7 +254,7 @@ bool ChunkedDecoder::feed(QByteArrayView in, QByteArray &out)
             ++i;
             break;
         case State::Done:
-            return true;   // whatever follows the last chunk is not ours
+            return true;  // whatever follows the last chunk is not ours
         case State::Failed:
             return false;
         }

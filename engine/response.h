@@ -29,7 +29,7 @@ bool isChunked(QByteArrayView header);
 // The first byte of "Content-Range: bytes FIRST-LAST/TOTAL".
 std::optional<qint64> contentRangeStart(QByteArrayView header);
 
-} // namespace Response
+}  // namespace Response
 
 // Collects a header over several arrivals. The blank line that ends it may
 // be split between two arrivals; the status is known once the status line's
@@ -66,7 +66,17 @@ public:
 
 private:
     enum class State {
-        Size, SizeTail, Extension, SizeLf, Data, DataCr, DataLf, Trailer, TrailerLf, Done, Failed
+        Size,
+        SizeTail,
+        Extension,
+        SizeLf,
+        Data,
+        DataCr,
+        DataLf,
+        Trailer,
+        TrailerLf,
+        Done,
+        Failed
     };
     State state_ = State::Size;
     qint64 remaining_ = 0;

@@ -36,4 +36,4 @@ QByteArray encodeField(const QString &text, int width)
     return field;
 }
 
-} // namespace GbkText
+}  // namespace GbkText

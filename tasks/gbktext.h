@@ -14,4 +14,4 @@ QString decode(QByteArrayView bytes);
 // filled up with blanks to exactly `width` bytes.
 QByteArray encodeField(const QString &text, int width);
 
-} // namespace GbkText
+}  // namespace GbkText

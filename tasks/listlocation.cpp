@@ -15,8 +15,8 @@ namespace {
 // leave the list behind.
 bool isInstalledCopy(const QString &programFolder)
 {
-    return QFileInfo::exists(QDir(programFolder).filePath(
-        QStringLiteral("../share/applications/zipvane.desktop")));
+    return QFileInfo::exists(
+        QDir(programFolder).filePath(QStringLiteral("../share/applications/zipvane.desktop")));
 }
 
 // Only creating a file proves a folder takes one: permission bits know
@@ -27,7 +27,7 @@ bool canCreateFileIn(const QString &folder)
     return probe.open();
 }
 
-} // namespace
+}  // namespace
 
 ListLocation chooseListLocation(const QString &programFolder, const QString &dataFolder)
 {

@@ -5,8 +5,8 @@
 #include <QString>
 
 struct ListLocation {
-    QString path;            // the task list file
-    bool fellBack = false;   // true: in the data folder, not beside the program
+    QString path;           // the task list file
+    bool fellBack = false;  // true: in the data folder, not beside the program
 };
 
 // `dataFolder` is created when it is used. A list found beside the program

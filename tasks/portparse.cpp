@@ -50,11 +50,11 @@ double leadingNumber(const QString &text)
     return std::strtod(number.c_str(), nullptr);
 }
 
-} // namespace
+}  // namespace
 
 std::optional<qint16> parseProxyPort(const QString &text)
 {
-    const double value = std::nearbyint(leadingNumber(text));   // halves to even
+    const double value = std::nearbyint(leadingNumber(text));  // halves to even
     if (!std::isfinite(value) || value < std::numeric_limits<qint16>::min()
         || value > std::numeric_limits<qint16>::max())
         return std::nullopt;

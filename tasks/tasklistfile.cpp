@@ -23,7 +23,8 @@ constexpr Field FilePathField{182, PathBytes};
 constexpr Field ProxyHostField{242, 50};
 constexpr Field ProxyUserField{294, 20};
 constexpr Field ProxyPassField{314, 20};
-constexpr int ReservedAt = 0, FileSizeAt = 232, GotSizeAt = 236, UseProxyAt = 240, ProxyPortAt = 292;
+constexpr int ReservedAt = 0, FileSizeAt = 232, GotSizeAt = 236, UseProxyAt = 240,
+              ProxyPortAt = 292;
 
 qint32 clampTo32(qint64 value)
 {
@@ -47,7 +48,7 @@ QString getText(const char *bytes, Field field)
     return GbkText::decode(view);
 }
 
-} // namespace
+}  // namespace
 
 QByteArray encodeRecord(const TaskRecord &r)
 {
@@ -117,7 +118,7 @@ ReadResult read(const QString &path)
     for (qsizetype i = 0; i < whole && result.records.size() < MaxTasks; ++i) {
         TaskRecord r = decodeRecord(all.constData() + i * RecordSize);
         if (r.Url.isEmpty())
-            continue;   // a record without a URL would have no row
+            continue;  // a record without a URL would have no row
         if (r.GotSize + 1 < r.FileSize)
             r.GotSize = gotSizeOnDisk(r);
         result.records.append(std::move(r));
@@ -156,4 +157,4 @@ bool write(const QString &path, const QVector<TaskRecord> &records, QString *err
     return true;
 }
 
-} // namespace TaskListFile
+}  // namespace TaskListFile

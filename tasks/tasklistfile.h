@@ -13,16 +13,16 @@ namespace TaskListFile {
 constexpr int RecordSize = 334;
 // How many GBK bytes of a local path a record keeps.
 constexpr int PathBytes = 50;
-extern const QString FileName;   // "Zipvane.zvt"
+extern const QString FileName;  // "Zipvane.zvt"
 
 QByteArray encodeRecord(const TaskRecord &record);
 // Decodes one whole record; text fields lose their leading and trailing blanks.
 TaskRecord decodeRecord(const char *bytes);
 
 struct ReadResult {
-    bool ok = true;                 // false: the file exists but could not be read
+    bool ok = true;  // false: the file exists but could not be read
     QString error;
-    QVector<TaskRecord> records;    // in file order, blank URLs left out
+    QVector<TaskRecord> records;  // in file order, blank URLs left out
 };
 
 // Reads every whole record. An unfinished task of known size takes its
@@ -41,4 +41,4 @@ qint64 gotSizeOnDisk(const TaskRecord &record);
 bool write(const QString &path, const QVector<TaskRecord> &records, QString *error = nullptr,
            const std::function<bool(int)> &beforeRecord = {});
 
-} // namespace TaskListFile
+}  // namespace TaskListFile

@@ -5,12 +5,12 @@
 #include <QVector>
 
 struct TaskRecord {
-    qint16 Reserved = 0;   // kept as read, written back unchanged
+    qint16 Reserved = 0;  // kept as read, written back unchanged
     QString Url;
     QString FilePath;
-    qint64 FileSize = 0;   // 0 = not known yet; 32-bit only in the file
+    qint64 FileSize = 0;  // 0 = not known yet; 32-bit only in the file
     qint64 GotSize = 0;
-    qint16 UseProxy = 0;   // -1 true, 0 false
+    qint16 UseProxy = 0;  // -1 true, 0 false
     QString ProxyHost;
     qint16 ProxyPort = 0;
     QString ProxyUser;

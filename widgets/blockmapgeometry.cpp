@@ -24,4 +24,4 @@ qint64 lastVisibleBlock()
     return qint64(visibleRows) * BlocksPerRow;
 }
 
-} // namespace BlockMap
+}  // namespace BlockMap

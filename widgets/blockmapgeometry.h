@@ -31,4 +31,4 @@ qint64 blocksOf(qint64 length);
 // wholly below its lower edge, so drawing them would change nothing.
 qint64 lastVisibleBlock();
 
-} // namespace BlockMap
+}  // namespace BlockMap

@@ -79,7 +79,7 @@ const QImage &circleOfBlockOne(bool received)
     return circles[received ? 1 : 0];
 }
 
-} // namespace
+}  // namespace
 
 void BlockMapPanel::paintBlocks(QImage &image, qint64 first, qint64 last, bool received)
 {

@@ -11,8 +11,8 @@ std::optional<QString> droppedText(const QMimeData *data)
         return std::nullopt;
     if (data->hasUrls()) {
         const QList<QUrl> urls = data->urls();
-        const bool allFiles = std::all_of(urls.begin(), urls.end(),
-                                          [](const QUrl &u) { return u.isLocalFile(); });
+        const bool allFiles
+            = std::all_of(urls.begin(), urls.end(), [](const QUrl &u) { return u.isLocalFile(); });
         if (allFiles && !urls.isEmpty())
             return std::nullopt;
     }

@@ -1,7 +1,7 @@
 #include "widgets/minform.h"
 
-#include "widgets/twips.h"
 #include "widgets/droptext.h"
+#include "widgets/twips.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -9,13 +9,16 @@
 
 namespace {
 
-constexpr int ClientWidth = 1245 / TwipsPerPixel;    // 83
-constexpr int ClientHeight = 480 / TwipsPerPixel;    // 32
-constexpr QPoint StartPosition(12045 / TwipsPerPixel, 1590 / TwipsPerPixel);   // 803, 106
+constexpr int ClientWidth = 1245 / TwipsPerPixel;                             // 83
+constexpr int ClientHeight = 480 / TwipsPerPixel;                             // 32
+constexpr QPoint StartPosition(12045 / TwipsPerPixel, 1590 / TwipsPerPixel);  // 803, 106
 
-QColor background() { return QColor(0, 0, 192); }
+QColor background()
+{
+    return QColor(0, 0, 192);
+}
 
-} // namespace
+}  // namespace
 
 MinForm::MinForm(QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint

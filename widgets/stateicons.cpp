@@ -81,7 +81,7 @@ QIcon makeIcon(void (*draw)(QPainter &))
     return QIcon(QPixmap::fromImage(image));
 }
 
-} // namespace
+}  // namespace
 
 QIcon stateIcon(const QString &key)
 {

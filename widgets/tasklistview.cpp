@@ -21,8 +21,7 @@ TaskListView::TaskListView(QWidget *parent) : QTreeWidget(parent)
     // Text dragged from other programs becomes a task; nothing is dragged out.
     setDragDropMode(QAbstractItemView::DropOnly);
     setAcceptDrops(true);
-    connect(new TextDrops(viewport()), &TextDrops::textDropped, this,
-            &TaskListView::textDropped);
+    connect(new TextDrops(viewport()), &TextDrops::textDropped, this, &TaskListView::textDropped);
 }
 
 void TaskListView::mouseDoubleClickEvent(QMouseEvent *event)

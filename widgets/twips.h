@@ -6,7 +6,10 @@
 
 constexpr int TwipsPerPixel = 15;
 
-constexpr int pixelsFromTwips(int twips) { return (twips + TwipsPerPixel / 2) / TwipsPerPixel; }
+constexpr int pixelsFromTwips(int twips)
+{
+    return (twips + TwipsPerPixel / 2) / TwipsPerPixel;
+}
 
 constexpr QRect twipsRect(int left, int top, int width, int height)
 {

@@ -1,8 +1,8 @@
 // The block map of a task (DrawDownPic) and the choice of the panel shown
 // (PicVisible), as methods of the main window that owns the panels.
-#include "window/frmdown.h"
 #include "widgets/blockmapgeometry.h"
 #include "widgets/blockmappanel.h"
+#include "window/frmdown.h"
 
 #include <algorithm>
 

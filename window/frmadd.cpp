@@ -1,8 +1,8 @@
 #include "window/frmadd.h"
 
-#include "window/frmdown.h"
-#include "widgets/twips.h"
 #include "tasks/portparse.h"
+#include "widgets/twips.h"
+#include "window/frmdown.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -65,8 +65,8 @@ void frmAdd::buildControls()
     }
 
     // The tab order the form was laid out with.
-    const QList<QWidget *> order{chkProxy, txtProxy, txtPort, chkAuth, txtPass,
-                                 txtID,    cmdAdd[0], txtUrl, cmdAdd[1]};
+    const QList<QWidget *> order{chkProxy, txtProxy,  txtPort, chkAuth,  txtPass,
+                                 txtID,    cmdAdd[0], txtUrl,  cmdAdd[1]};
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
 

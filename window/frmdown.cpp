@@ -3,12 +3,12 @@
 #include "window/frmdown.h"
 
 #include "tasks/listlocation.h"
-#include "window/portal.h"
-#include "window/startpage.h"
 #include "tasks/tasklistfile.h"
-#include "widgets/tasklistview.h"
 #include "widgets/blockmappanel.h"
 #include "widgets/minform.h"
+#include "widgets/tasklistview.h"
+#include "window/portal.h"
+#include "window/startpage.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,7 +39,7 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     ui_.LView->clear();
     ui_.LView->setColumnCount(4);
     ui_.LView->setHeaderLabels({QStringLiteral("URL地址"), QStringLiteral("大小"),
-                            QStringLiteral("已下载大小"), QStringLiteral("时间")});
+                                QStringLiteral("已下载大小"), QStringLiteral("时间")});
     // Together the columns are exactly as wide as the list.
     ui_.LView->setColumnWidth(0, ui_.LView->width() - 240);
     for (int column = 1; column < 4; ++column)
@@ -113,7 +113,7 @@ void frmDown::loadTaskList()
         AddUrl(record.Url, QString::number(record.FileSize), QString::number(record.GotSize),
                record.FilePath);
         if (rowCount() == rowsBefore)
-            break;   // the list is full
+            break;  // the list is full
         DownTask(DownTask.appendSpare()) = record;
     }
 }

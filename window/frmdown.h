@@ -93,8 +93,8 @@ private:
     MinForm *minForm_ = nullptr;
     Seams seams_;
     QString listPath_;
-    bool listUnreadable_ = false;   // never write over a list we could not read
-    bool listSaved_ = false;        // the list is written once, however the run ends
+    bool listUnreadable_ = false;  // never write over a list we could not read
+    bool listSaved_ = false;       // the list is written once, however the run ends
     std::unique_ptr<DownEngine> engine_;
     // Downloaded-size texts not yet in their rows, and the timer that puts
     // them there: arrivals come far faster than anyone reads a number.

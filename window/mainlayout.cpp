@@ -2,11 +2,11 @@
 // the designer's twips value over 15, and nothing moves at run time.
 #include "window/mainlayout.h"
 
-#include "window/portal.h"
-#include "widgets/tasklistview.h"
-#include "widgets/twips.h"
 #include "widgets/blockmappanel.h"
 #include "widgets/legendmark.h"
+#include "widgets/tasklistview.h"
+#include "widgets/twips.h"
+#include "window/portal.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -29,17 +29,16 @@ QPlainTextEdit *logBox(QWidget *parent, const char *name, const QRect &geometry)
     return box;
 }
 
-const QString HelpText = QStringLiteral(
-    "     功能\r\n"
-    "1.同时下载两个文件\r\n"
-    "2.支持断点续传\r\n"
-    "3.支持代理服务器\r\n"
-    "      \r\n"
-    "\r\n"
-    "      使用\r\n"
-    "1.双击开始或停止\r\n"
-    "2.其他按鼠标右键\r\n"
-    "3.支持代理服务器\r\n");
+const QString HelpText = QStringLiteral("     功能\r\n"
+                                        "1.同时下载两个文件\r\n"
+                                        "2.支持断点续传\r\n"
+                                        "3.支持代理服务器\r\n"
+                                        "      \r\n"
+                                        "\r\n"
+                                        "      使用\r\n"
+                                        "1.双击开始或停止\r\n"
+                                        "2.其他按鼠标右键\r\n"
+                                        "3.支持代理服务器\r\n");
 
 void buildTabControl(frmDownUi &w, QWidget *central)
 {
@@ -60,12 +59,14 @@ void buildTabControl(frmDownUi &w, QWidget *central)
     }
     w.txtInfo = logBox(w.SSTab1Pages[0], "txtInfo", twipsRect(60, 300, 6192, 3432));
     for (int i = 0; i < 3; ++i) {
-        w.Pic[i] = place(new BlockMapPanel(w.SSTab1Pages[1]), "Pic", twipsRect(60, 360, 6192, 3372));
+        w.Pic[i]
+            = place(new BlockMapPanel(w.SSTab1Pages[1]), "Pic", twipsRect(60, 360, 6192, 3372));
         w.Pic[i]->setObjectName(QStringLiteral("Pic%1").arg(i));
     }
     w.txtFile = logBox(w.SSTab1Pages[2], "txtFile", twipsRect(60, 300, 6192, 3432));
 
-    w.SSTab1Tabs = place(new QTabBar(w.SSTab1), "SSTab1Tabs", QRect(0, 0, whole.width(), tabHeight));
+    w.SSTab1Tabs
+        = place(new QTabBar(w.SSTab1), "SSTab1Tabs", QRect(0, 0, whole.width(), tabHeight));
     w.SSTab1Tabs->setExpanding(false);
     w.SSTab1Tabs->setDrawBase(false);
     w.SSTab1Tabs->addTab(QStringLiteral("信息提示"));
@@ -87,9 +88,10 @@ void buildLegend(frmDownUi &w, QWidget *central)
     w.Frame2 = place(new QFrame(central), "Frame2", twipsRect(5160, 4920, 2055, 3795));
     w.Frame2->setFrameStyle(QFrame::Box | QFrame::Sunken);
     w.Shape1 = place(new LegendMark(w.Frame2), "Shape1", QRect(12, 12, 9, 9));
-    w.Label1 = place(new QLabel(QStringLiteral("=2K Bytes"), w.Frame2), "Label1", QRect(26, 8, 100, 17));
-    w.Text1 = place(new QPlainTextEdit(w.Frame2), "Text1", QRect(6, 32, w.Frame2->width() - 12,
-                                                              w.Frame2->height() - 38));
+    w.Label1 = place(new QLabel(QStringLiteral("=2K Bytes"), w.Frame2), "Label1",
+                     QRect(26, 8, 100, 17));
+    w.Text1 = place(new QPlainTextEdit(w.Frame2), "Text1",
+                    QRect(6, 32, w.Frame2->width() - 12, w.Frame2->height() - 38));
     w.Text1->setReadOnly(true);
     w.Text1->setPlainText(HelpText);
 }
@@ -116,7 +118,7 @@ void buildMenus(frmDownUi &w, QMainWindow &window)
     w.mnuzv->setObjectName(QStringLiteral("mnuzv"));
 }
 
-} // namespace
+}  // namespace
 
 void frmDownUi::setupUi(QMainWindow &w)
 {
@@ -148,7 +150,7 @@ void frmDownUi::setupUi(QMainWindow &w)
     WebBrowser1->setOpenLinks(false);
 
     Frame1 = place(new QGroupBox(QStringLiteral("下载任务列表"), central), "Frame1",
-                     twipsRect(0, 1680, 7215, 3132));
+                   twipsRect(0, 1680, 7215, 3132));
     LView = place(new TaskListView(Frame1), "LView", twipsRect(60, 240, 7095, 2475));
     lblTishi = place(new QLabel(Frame1), "lblTishi", twipsRect(120, 2760, 6975, 255));
 

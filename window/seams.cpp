@@ -25,7 +25,7 @@ qint64 elapsedSinceStart()
     return clock.elapsed();
 }
 
-} // namespace
+}  // namespace
 
 int execModalDialog(QDialog &dialog)
 {

@@ -14,7 +14,8 @@ int execModalDialog(QDialog &dialog);
 struct Seams {
     // The save-as dialog: the chosen path, or nothing when cancelled. It asks
     // before overwriting an existing file.
-    std::function<std::optional<QString>(QWidget *parent, const QString &suggestedName)> saveFileName;
+    std::function<std::optional<QString>(QWidget *parent, const QString &suggestedName)>
+        saveFileName;
     // A message box titled "Zipvane" with an OK button.
     std::function<void(QWidget *parent, const QString &text)> message;
     // A message box titled "Zipvane" with OK and Cancel; true for OK.

@@ -46,6 +46,6 @@ void frmDown::saveTaskList()
     }
     QString error;
     if (!TaskListFile::write(listPath_, records, &error))
-        qWarning("Zipvane: the task list could not be written to %s: %s",
-                 qPrintable(listPath_), qPrintable(error));
+        qWarning("Zipvane: the task list could not be written to %s: %s", qPrintable(listPath_),
+                 qPrintable(error));
 }

@@ -13,7 +13,7 @@ QString slotText(int slot, const char *message)
     return QStringLiteral("Wisock") + QString::number(slot) + QString::fromUtf8(message);
 }
 
-} // namespace
+}  // namespace
 
 void frmDown::LView_DblClick()
 {

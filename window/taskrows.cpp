@@ -32,7 +32,7 @@ qint64 leadingNumber(const QString &text)
     return negative ? -value : value;
 }
 
-} // namespace
+}  // namespace
 
 void frmDown::AddUrl(const QString &myUrl, const QString &mSize, const QString &mGetSize,
                      const QString &)
@@ -113,7 +113,7 @@ void frmDown::setRowText(int row, int column, const QString &text)
 {
     QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1);
     if (column == 2)
-        pendingSizes_.remove(row);   // this text is newer than any pending one
+        pendingSizes_.remove(row);  // this text is newer than any pending one
     if (item && column >= 1 && column < ui_.LView->columnCount())
         item->setText(column, text);
 }
