@@ -1,4 +1,5 @@
-// Any text in the add dialog's proxy port box: blanks anywhere change nothing.
+// Any text in the add dialog's proxy port box: blanks, tabs and line ends put
+// anywhere in it change nothing.
 #include "tasks/portparse.h"
 
 #include <cstdlib>
@@ -6,7 +7,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-    if (parseProxyPort(text) != parseProxyPort(QStringLiteral(" \t") + text + QStringLiteral("\n ")))
-        std::abort();
+    for (qsizetype at = 0; at <= text.size(); ++at)
+        if (parseProxyPort(text.left(at) + QStringLiteral(" \t\r\n") + text.mid(at))
+            != parseProxyPort(text))
+            std::abort();
     return 0;
 }

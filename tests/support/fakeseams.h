@@ -8,10 +8,10 @@
 #include <memory>
 
 struct FakeSeamsState {
-    QStringList messages;           // texts of OK boxes
-    QStringList questions;          // texts of OK/Cancel boxes
+    QStringList messages;   // texts of OK boxes
+    QStringList questions;  // texts of OK/Cancel boxes
     bool answerOk = true;
-    std::optional<QString> savePath;   // nothing: the save dialog is cancelled
+    std::optional<QString> savePath;  // nothing: the save dialog is cancelled
     QStringList saveSuggestions;
     QString clipboard;
     int endCalls = 0;

@@ -6,15 +6,14 @@
 #include <QTimer>
 #include <sys/socket.h>
 
-ScriptedServer::ScriptedServer(PortChoice ports)
+ScriptedServer::ScriptedServer()
 {
-    server_.listen(QHostAddress::LocalHost, ports == LowPort ? freeLoopbackPort(true) : 0);
+    server_.listen(QHostAddress::LocalHost, freeLoopbackPort());
     connect(&server_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = server_.nextPendingConnection()) {
-            socket->setParent(this);
-            const int index = int(requests_.size());
+            const int index = connections();
             requests_.append(QByteArray());
-            const Script script = scripts_.isEmpty() ? Script() : scripts_.value(qMin(index, int(scripts_.size()) - 1));
+            const Script script = scripts_.value(qMin(index, int(scripts_.size()) - 1));
             connect(socket, &QTcpSocket::readyRead, this, [this, socket, index, script] {
                 const bool started = requests_[index].contains("\r\n\r\n");
                 requests_[index] += socket->readAll();
@@ -26,31 +25,26 @@ ScriptedServer::ScriptedServer(PortChoice ports)
     });
 }
 
-ScriptedServer::Script ScriptedServer::split(const QByteArray &response, int pieceSize, int pauseMs, End end)
+ScriptedServer::Script ScriptedServer::split(const QByteArray &response, int pieceSize,
+                                             int pauseMs, End end)
 {
-    Script script{{}, end};
-    pieceSize = pieceSize > 0 ? pieceSize : int(qMax<qsizetype>(1, response.size()));
-    for (qsizetype at = 0; at < response.size(); at += pieceSize)
-        script.pieces.append({response.mid(at, pieceSize), pauseMs});
+    Script script{{}, pauseMs, end};
+    const qsizetype size = pieceSize > 0 ? pieceSize : qMax<qsizetype>(1, response.size());
+    for (qsizetype at = 0; at < response.size(); at += size)
+        script.pieces.append(response.mid(at, size));
     return script;
 }
 
 void ScriptedServer::play(QTcpSocket *socket, const Script &script, int next)
 {
-    while (next < script.pieces.size()) {
-        const Piece &piece = script.pieces[next++];
-        socket->write(piece.bytes);
-        socket->flush();
-        if (piece.pauseMsAfter > 0 && next < script.pieces.size()) {
-            // The socket as context: a connection closed meanwhile ends its script.
-            QTimer::singleShot(piece.pauseMsAfter, socket, [this, socket, script, next] { play(socket, script, next); });
-            return;
-        }
-    }
-    if (script.end == End::Close)
+    if (next < script.pieces.size()) {
+        socket->write(script.pieces[next]), socket->flush();
+        // The socket is the context: a connection closed meanwhile ends its script.
+        QTimer::singleShot(script.pauseMs, socket,
+                           [this, socket, script, next] { play(socket, script, next + 1); });
+    } else if (script.end == End::Close) {
         socket->disconnectFromHost();
-    if (script.end == End::Reset) {
-        // Closing with a zero linger time sends RST instead of FIN.
+    } else if (script.end == End::Reset) {  // a zero linger time sends RST, not FIN
         const linger hard{1, 0};
         setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         socket->abort();

@@ -1,20 +1,22 @@
 #pragma once
 // A loopback HTTP server that plays a script: once a connection's request
-// header has arrived it sends the given pieces, pausing between them, and
-// then closes the connection, resets it or keeps it open. It keeps every request.
+// header has arrived it sends the script's pieces, pausing between them, and
+// then closes the connection, resets it or keeps it open. It keeps every
+// request, one per connection. It listens below 32768, so it can stand in
+// for a proxy too (proxy ports are 16-bit signed).
 #include <QTcpServer>
 
 class QTcpSocket;
 
 class ScriptedServer : public QObject {
-    Q_OBJECT
 public:
     enum class End { Close, KeepOpen, Reset };
-    struct Piece { QByteArray bytes; int pauseMsAfter = 0; };
-    struct Script { QList<Piece> pieces; End end = End::Close; };
-    // LowPort listens below 32768, for use as a proxy (proxy ports are 16-bit signed).
-    enum PortChoice { AnyPort, LowPort };
-    explicit ScriptedServer(PortChoice ports = AnyPort);
+    struct Script {
+        QByteArrayList pieces;
+        int pauseMs = 0;  // after every piece, the last one too
+        End end = End::Close;
+    };
+    ScriptedServer();
 
     quint16 port() const { return server_.serverPort(); }
     // Scripts are used one per connection, in order; the last one repeats.

@@ -16,5 +16,9 @@ class GateSocket : public DownSocket {
 public:
     using DownSocket::DownSocket;
     bool gateShut = true;
-    int State() const override { return gateShut && DownSocket::State() == Connected ? int(Connecting) : DownSocket::State(); }
+    int State() const override
+    {
+        return gateShut && DownSocket::State() == Connected ? int(Connecting)
+                                                            : DownSocket::State();
+    }
 };
