@@ -1,27 +1,23 @@
 #include "support/scriptedserver.h"
 
-#include "support/realservers.h"
-
 #include <QTcpSocket>
 #include <QTimer>
 #include <sys/socket.h>
 
 ScriptedServer::ScriptedServer()
 {
-    server_.listen(QHostAddress::LocalHost, freeLoopbackPort());
-    connect(&server_, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = server_.nextPendingConnection()) {
-            const int index = connections();
-            requests_.append(QByteArray());
-            const Script script = scripts_.value(qMin(index, int(scripts_.size()) - 1));
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket, index, script] {
-                const bool started = requests_[index].contains("\r\n\r\n");
-                requests_[index] += socket->readAll();
-                if (!started && requests_[index].contains("\r\n\r\n"))
-                    play(socket, script, 0);
-            });
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        }
+    listen(QHostAddress::LocalHost, freeLoopbackPort());
+    connect(this, &QTcpServer::newConnection, this, [this] {  // once per connection
+        QTcpSocket *socket = nextPendingConnection();
+        const int index = int(requests_.size());
+        const Script script = scripts_.value(qMin(index, int(scripts_.size()) - 1));
+        requests_.append(QByteArray());
+        connect(socket, &QTcpSocket::readyRead, this, [=] {  // a request has no body
+            requests_[index] += socket->readAll();
+            if (requests_[index].endsWith("\r\n\r\n"))
+                play(socket, script, 0);
+        });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     });
 }
 
@@ -29,9 +25,8 @@ ScriptedServer::Script ScriptedServer::split(const QByteArray &response, int pie
                                              int pauseMs, End end)
 {
     Script script{{}, pauseMs, end};
-    const qsizetype size = pieceSize > 0 ? pieceSize : qMax<qsizetype>(1, response.size());
-    for (qsizetype at = 0; at < response.size(); at += size)
-        script.pieces.append(response.mid(at, size));
+    for (qsizetype at = 0; at < response.size(); at += script.pieces.last().size())
+        script.pieces.append(response.mid(at, pieceSize > 0 ? pieceSize : -1));
     return script;
 }
 
@@ -40,8 +35,7 @@ void ScriptedServer::play(QTcpSocket *socket, const Script &script, int next)
     if (next < script.pieces.size()) {
         socket->write(script.pieces[next]), socket->flush();
         // The socket is the context: a connection closed meanwhile ends its script.
-        QTimer::singleShot(script.pauseMs, socket,
-                           [this, socket, script, next] { play(socket, script, next + 1); });
+        QTimer::singleShot(script.pauseMs, socket, [=] { play(socket, script, next + 1); });
     } else if (script.end == End::Close) {
         socket->disconnectFromHost();
     } else if (script.end == End::Reset) {  // a zero linger time sends RST, not FIN
