@@ -62,22 +62,24 @@ bool analyzeUrl(const QString &DownUrl, UrlParts &parts)
 {
     if (hasControlCharacter(DownUrl))
         return false;
-    if (!DownUrl.contains(QLatin1String("http://")))
+    const QString url = DownUrl.left(DownUrl.indexOf(QLatin1Char('#')));
+    if (!url.contains(QLatin1String("http://")))
         return false;
     parts.mPort = 80;
     // Index 7 is the first character after a leading "http://"; the scheme is
     // searched anywhere, so a URL with text before it is cut from here all the
     // same (and fails later, when it connects).
-    const qsizetype slash = DownUrl.indexOf(QLatin1Char('/'), 7);
+    const qsizetype slash = url.indexOf(QLatin1Char('/'), 7);
     if (slash < 0)
         return false;
-    parts.mHost = DownUrl.mid(7, slash - 7);
+    parts.mHost = url.mid(7, slash - 7);
     if (!splitHostPort(parts.mHost, parts.mConnectHost, parts.mPort))
         return false;
-    parts.mPath = DownUrl.mid(slash);
-    const qsizetype last = DownUrl.lastIndexOf(QLatin1Char('/'));
+    parts.mPath = url.mid(slash).replace(QLatin1Char(' '), QLatin1String("%20"));
+    parts.mTarget = QString(url).replace(QLatin1Char(' '), QLatin1String("%20"));
+    const qsizetype last = url.lastIndexOf(QLatin1Char('/'));
     if (last <= 7)
         return false;
-    parts.mFile = DownUrl.mid(last + 1);
+    parts.mFile = url.mid(last + 1);
     return true;
 }

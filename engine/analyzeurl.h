@@ -8,8 +8,11 @@ struct UrlParts {
     int mPort = 80;        // the port written in the URL, else 80
     QString mPath;         // from the first "/" after the host to the end
     QString mFile;         // after the last "/" of the whole URL
+    QString mTarget;       // the whole URL as a proxy is asked for it
 };
 
+// A "#fragment" is the reader's, never sent; mPath and mTarget carry a blank
+// as "%20", since a raw blank would end the request target early.
 // False for an unusable URL. Parts found before the failing step stay
 // written, as the session's members did.
 bool analyzeUrl(const QString &DownUrl, UrlParts &parts);

@@ -35,7 +35,8 @@ bool clsDown::AnalyzeUrl()
 bool clsDown::StartDown()
 {
     bBusy = true;
-    if (!mProxy.isEmpty() && mProxyPort > 0)
+    // A task that names a proxy never goes out directly.
+    if (!mProxy.isEmpty())
         return StartDownProxy();
     return StartDownNoProxy();
 }
@@ -58,7 +59,7 @@ bool clsDown::connectAndSend(bool viaProxy)
     DownHost &host = engine_.host();
     const QString reason = viaProxy ? QStringLiteral("连接代理服务器时间过长")
                                     : QStringLiteral("连接服务器时间过长");
-    if (WhichSocket < 0 || WhichSocket > 2) {
+    if (WhichSocket < 0 || WhichSocket > 2 || (viaProxy && mProxyPort <= 0)) {
         engine_.CloseSocket(self, reason);
         return false;
     }
@@ -78,7 +79,7 @@ bool clsDown::connectAndSend(bool viaProxy)
             RequestInput in;
             in.viaProxy = viaProxy;
             in.mPath = url_.mPath;
-            in.DownUrl = DownUrl;
+            in.DownUrl = url_.mTarget;
             in.mHost = url_.mHost;
             in.mProxyId = mProxyId;
             in.mProxyPass = mProxyPass;
@@ -86,6 +87,7 @@ bool clsDown::connectAndSend(bool viaProxy)
             in.ReceiveBytes = ReceiveBytes;
             socket.SendData(BuildRequest(in));
             requestSent_ = true;
+            rangeSent_ = mFlen > 0;
             return true;
         }
         engine_.processEventsRound();
@@ -154,15 +156,19 @@ SaveResult clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 
         bHeaderDone = true;
         if (status_ == Response::Status::NotFound404)
             return result;  // the page that says so is no part of the file
-        if (status_ == Response::Status::Partial206) {
-            // Bytes from another place than the one asked for would be
-            // appended at the wrong position.
-            const QByteArray &header = header_.header();
-            if (hasContentRangeLine(header)
-                && Response::contentRangeStart(header) != std::optional<qint64>(ReceiveBytes))
-                return SaveResult::Error;
+        if (const SaveResult refused = checkResumption(header_.header(), Flen);
+            refused != SaveResult::Nothing)
+            return refused;
+        const QByteArray &header = header_.header();
+        chunked_ = Response::isChunked(header);
+        if (!chunked_) {
+            const auto length = Response::contentLength(header);
+            const auto range = Response::contentRange(header);
+            if (length)
+                bodyLeft_ = *length;
+            else if (status_ == Response::Status::Partial206 && range)
+                bodyLeft_ = range->last - range->first + 1;
         }
-        chunked_ = Response::isChunked(header_.header());
         const QByteArrayView rest = arrival.sliced(bodyStart);
         if (chunked_) {
             if (!chunks_.feed(rest, decoded))
@@ -179,12 +185,57 @@ SaveResult clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 
         body = arrival;
     }
 
-    if (!writeBody(body.constData(), body.size()))
+    // Whatever a server sends after the length it declared is not the file's.
+    if (bodyLeft_ >= 0 && body.size() > bodyLeft_)
+        body = body.first(bodyLeft_);
+    switch (writeBody(body.constData(), body.size())) {
+    case Written::Ok:
+        break;
+    case Written::Failed:
         return SaveResult::WriteFail;
+    case Written::LocalChanged:
+        return SaveResult::LocalChanged;
+    }
+    if (bodyLeft_ >= 0) {
+        bodyLeft_ -= body.size();
+        bodyDone_ = bodyLeft_ == 0;
+    } else if (chunked_ && chunks_.finished()) {
+        bodyDone_ = true;
+        // The last chunk tells the length a chunked answer never declared.
+        if (mFlen == 0 && ReceiveBytes > 0)
+            Flen = mFlen = ReceiveBytes;
+    }
     return result;
 }
 
-bool clsDown::writeBody(const char *data, qint64 n)
+SaveResult clsDown::checkResumption(const QByteArray &header, qint64 &Flen)
+{
+    const bool partial = status_ == Response::Status::Partial206;
+    const auto range = Response::contentRange(header);
+    if (partial && hasContentRangeLine(header) && (!range || range->first != ReceiveBytes))
+        return SaveResult::Error;  // bytes from another place than the one asked for
+    if (!rangeSent_)
+        return SaveResult::Nothing;
+    // The length the server gives now: a 206's total, a 200's Content-Length.
+    std::optional<qint64> total;
+    if (partial && range && range->total >= 0)
+        total = range->total;
+    else if (!partial)
+        total = Response::contentLength(header);
+    if (partial && !total)
+        return SaveResult::Nothing;  // a 206 that does not say: the start matched
+    if (total == std::optional<qint64>(mFlen))
+        return SaveResult::Nothing;
+    // Another length: another file. With nothing on disk yet there is nothing
+    // to protect, and the new length is the one to count against.
+    if (ReceiveBytes == 0 && total && *total > 0) {
+        Flen = mFlen = *total;
+        return SaveResult::Nothing;
+    }
+    return SaveResult::Changed;
+}
+
+clsDown::Written clsDown::writeBody(const char *data, qint64 n)
 {
     DownHost &host = engine_.host();
 
@@ -203,7 +254,7 @@ bool clsDown::writeBody(const char *data, qint64 n)
         if (status_ == Response::Status::Ok200 && onDisk) {
             QFile file(mFile);
             if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                return false;
+                return Written::Failed;
             file.close();
             ReceiveBytes = 0;
             if (WhichDown > 0)
@@ -211,26 +262,30 @@ bool clsDown::writeBody(const char *data, qint64 n)
         }
     }
 
-    // Written before counted: the counts never claim bytes the file lacks.
+    // Unbuffered, so a write cut short is cut short on disk too, and the cut
+    // below takes it back whatever the arrival's size.
     QFile file(mFile);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return Written::Failed;
+    if (n == 0)
+        return Written::Ok;
     const qint64 before = file.size();
-    bool ok = file.seek(before);
-    if (ok && n > 0)
-        ok = file.write(data, n) == n && file.flush();
+    // Deleted, cut or grown by someone else since our last arrival: whatever
+    // we wrote now would land at the wrong place.
+    if (before != ReceiveBytes)
+        return Written::LocalChanged;
+    // Written before counted: the counts never claim bytes the file lacks.
+    bool ok = file.seek(before) && file.write(data, n) == n;
     if (!ok)
         file.resize(before);  // no half arrival stays behind
     file.close();
     if (!ok || file.error() != QFileDevice::NoError)
-        return false;
-    if (n == 0)
-        return true;
+        return Written::Failed;
 
     const qint64 already = ReceiveBytes;
     ReceiveBytes += n;
     if (WhichDown > 0)
         host.task(WhichDown).GotSize += n;
     host.DrawDownPic(WhichSocket, n, mFlen, already);
-    return true;
+    return Written::Ok;
 }

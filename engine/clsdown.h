@@ -12,7 +12,19 @@
 class DownEngine;
 
 // What one arrival meant: the status its header showed, or how it failed.
-enum class SaveResult { Nothing, Ok200, Partial206, NotFound404, Error, Cancel, WriteFail };
+// Changed: the server now has another file than the one we have the start
+// of. LocalChanged: the local file is no longer as long as the count.
+enum class SaveResult {
+    Nothing,
+    Ok200,
+    Partial206,
+    NotFound404,
+    Error,
+    Cancel,
+    WriteFail,
+    Changed,
+    LocalChanged
+};
 
 class clsDown : public std::enable_shared_from_this<clsDown> {
 public:
@@ -49,17 +61,25 @@ public:
 
     // The request has gone out: from here on a stop ends the session at once.
     bool requestSent() const { return requestSent_; }
+    // The body has ended: its declared length or its last chunk has arrived.
+    bool bodyDone() const { return bodyDone_; }
     // The engine this session runs on.
     DownEngine &engine() const { return engine_; }
 
 private:
+    enum class Written { Ok, Failed, LocalChanged };
     bool connectAndSend(bool viaProxy);
-    bool writeBody(const char *data, qint64 n);
+    // Checks a resumed answer against what we have; Nothing when it fits.
+    SaveResult checkResumption(const QByteArray &header, qint64 &Flen);
+    Written writeBody(const char *data, qint64 n);
 
     DownEngine &engine_;
     UrlParts url_;  // mHost, mPort, mPath as AnalyzeUrl left them
     bool bHeaderDone = false;
     bool requestSent_ = false;
+    bool rangeSent_ = false;  // the request asked for the rest of a known length
+    qint64 bodyLeft_ = -1;    // bytes the answer still declares; -1 = unknown
+    bool bodyDone_ = false;
     HeaderScanner header_;
     bool chunked_ = false;
     ChunkedDecoder chunks_;

@@ -62,13 +62,18 @@ std::shared_ptr<clsDown> DownEngine::newSession(int slot)
     return down_[slot];
 }
 
-bool DownEngine::StartTask(int slot, int row, const QString &filePath)
+DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &filePath)
 {
-    const std::shared_ptr<clsDown> d = newSession(slot);
     const TaskRecord &rec = host_.task(row);
+    // A task that names a proxy goes through it or not at all.
+    if (!rec.ProxyHost.isEmpty() && rec.ProxyPort <= 0) {
+        host_.appendLog(rec.Url + QStringLiteral("的代理服务器端口无效，没有开始下载"));
+        return StartResult::BadProxyPort;
+    }
+    const std::shared_ptr<clsDown> d = newSession(slot);
     d->DownUrl = rec.Url;
     if (!d->AnalyzeUrl())
-        return false;
+        return StartResult::BadUrl;
     d->mFile = filePath;
     d->WhichDown = qint16(row);
     d->WhichSocket = qint16(slot);
@@ -94,14 +99,14 @@ bool DownEngine::StartTask(int slot, int row, const QString &filePath)
     // Events run inside StartDown: no reference into the records may be held across it.
     if (d->StartDown()) {
         host_.task(row).FilePath = d->mFile;
-        return true;
+        return StartResult::Started;
     }
     // A nested start may have taken this row or this slot meanwhile; leave it.
     if (DownRow[1] != row && DownRow[2] != row)
         host_.setRowState(row, QStringLiteral("error"));
     if (DownRow[slot] == row && down_[slot] == d)
         DownRow[slot] = 0;
-    return false;
+    return StartResult::ConnectFailed;
 }
 
 void DownEngine::CloseSocket(int Index, const QString &ClsStr)
@@ -220,11 +225,20 @@ void DownEngine::Wsock_DataArrival(int Index, qint64 bytesTotal)
     case SaveResult::WriteFail:
         CloseSocket(Index, QStringLiteral("写入文件出错"));
         break;
+    case SaveResult::Changed:
+        CloseSocket(Index, QStringLiteral("服务器上的文件已改变"));
+        break;
+    case SaveResult::LocalChanged:
+        CloseSocket(Index, QStringLiteral("本地文件已改变"));
+        break;
     }
     if (length >= 1 && session->WhichDown > 0) {
         host_.task(session->WhichDown).FileSize = length;
         host_.setRowText(session->WhichDown, 1, QString::number(length));
     }
+    // The whole body is here: no need to wait for the server to close.
+    if (session->bBusy && session->bodyDone())
+        CloseSocket(Index, QStringLiteral("服务器发送完毕"));
 }
 
 void DownEngine::Wsock_Close(int Index)

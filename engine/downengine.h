@@ -36,9 +36,11 @@ public:
     // Starts task `row` on the free `slot`, writing to `filePath`: a new
     // session filled from the task record, the row "start", its map drawn
     // afresh, "开始下载：" logged, then StartDown. The record keeps the path
-    // once the request is out. False when the URL is unusable (nothing
-    // started) or the connection failed (the row shows "error").
-    bool StartTask(int slot, int row, const QString &filePath);
+    // once the request is out. A record that names a proxy without a usable
+    // port, or an unusable URL, starts nothing; a failed connection leaves
+    // the row "error".
+    enum class StartResult { Started, BadUrl, BadProxyPort, ConnectFailed };
+    StartResult StartTask(int slot, int row, const QString &filePath);
 
     // The one way a session ends: completion rule, state key, one log line,
     // socket closed, slot freed.

@@ -79,11 +79,17 @@ void forEachField(QByteArrayView header, QByteArrayView name, Visit visit)
 
 Status classifyStatusLine(QByteArrayView line)
 {
-    if (line.startsWith("HTTP/1.1 200 OK") || line.startsWith("HTTP/1.0 200 OK"))
+    if (!line.startsWith("HTTP/1.1 ") && !line.startsWith("HTTP/1.0 "))
+        return Status::Error;
+    const QByteArrayView rest = line.sliced(9);
+    if (rest.size() < 3 || (rest.size() > 3 && !isBlank(rest[3])))
+        return Status::Error;
+    const QByteArrayView code = rest.first(3);
+    if (code == "200")
         return Status::Ok200;
-    if (line.startsWith("HTTP/1.1 206") || line.startsWith("HTTP/1.0 206 "))
+    if (code == "206")
         return Status::Partial206;
-    if (line.startsWith("HTTP/1.1 404") || line.startsWith("HTTP/1.0 404 "))
+    if (code == "404")
         return Status::NotFound404;
     return Status::Error;
 }
@@ -111,19 +117,33 @@ bool isChunked(QByteArrayView header)
     return chunked;
 }
 
-std::optional<qint64> contentRangeStart(QByteArrayView header)
+std::optional<ContentRange> contentRange(QByteArrayView header)
 {
-    std::optional<qint64> start;
+    constexpr qint64 limit = std::numeric_limits<qint64>::max() / 10;
+    std::optional<ContentRange> found;
     forEachField(header, "Content-Range:", [&](QByteArrayView value) {
         if (!startsWithNoCase(value, "bytes") || value.size() < 6 || !isBlank(value[5]))
             return true;
         const QByteArrayView range = trimBlanks(value.sliced(5));
-        const qsizetype dash = range.indexOf('-');
-        if (dash > 0)
-            start = parseDecimal(range.first(dash), std::numeric_limits<qint64>::max() / 10);
+        const qsizetype dash = range.indexOf('-'), slash = range.indexOf('/');
+        if (dash <= 0 || slash <= dash)
+            return true;
+        const auto first = parseDecimal(range.first(dash), limit);
+        const auto last = parseDecimal(range.sliced(dash + 1, slash - dash - 1), limit);
+        const QByteArrayView totalText = range.sliced(slash + 1);
+        const auto total
+            = totalText == "*" ? std::optional<qint64>(-1) : parseDecimal(totalText, limit);
+        if (first && last && total && *first <= *last)
+            found = ContentRange{*first, *last, *total};
         return true;
     });
-    return start;
+    return found;
+}
+
+std::optional<qint64> contentRangeStart(QByteArrayView header)
+{
+    const std::optional<ContentRange> range = contentRange(header);
+    return range ? std::optional<qint64>(range->first) : std::nullopt;
 }
 
 }  // namespace Response

@@ -13,10 +13,10 @@ enum class Status { Unknown, Ok200, Partial206, NotFound404, Error };
 // A header that grows past this without its blank line is an error.
 constexpr qsizetype MaxHeaderBytes = 64 * 1024;
 
-// Classifies a complete status line (without its CR LF) by the recognised
-// texts, in their order and case: "HTTP/1.1 200 OK" / "HTTP/1.0 200 OK",
-// "HTTP/1.1 206" / "HTTP/1.0 206 ", "HTTP/1.1 404" / "HTTP/1.0 404 ";
-// anything else is Error.
+// Classifies a complete status line (without its CR LF) by its three-digit
+// code, whatever reason phrase follows: "HTTP/1.1 200 OK", "HTTP/1.0 200"
+// and "HTTP/1.1 200 Ok" are all 200. Codes other than 200, 206 and 404, and
+// anything that is not an HTTP/1.0 or 1.1 status line, are Error.
 Status classifyStatusLine(QByteArrayView line);
 
 // Header fields, looked up in the header lines after the status line; the
@@ -28,6 +28,11 @@ std::optional<qint64> contentLength(QByteArrayView header);
 bool isChunked(QByteArrayView header);
 // The first byte of "Content-Range: bytes FIRST-LAST/TOTAL".
 std::optional<qint64> contentRangeStart(QByteArrayView header);
+// FIRST, LAST and TOTAL of that line; TOTAL is -1 when the server wrote "*".
+struct ContentRange {
+    qint64 first = 0, last = 0, total = -1;
+};
+std::optional<ContentRange> contentRange(QByteArrayView header);
 
 }  // namespace Response
 

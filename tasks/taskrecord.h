@@ -15,6 +15,9 @@ struct TaskRecord {
     qint16 ProxyPort = 0;
     QString ProxyUser;
     QString ProxyPass;
+    // Read back without its whole value, the path may be another file than
+    // the one chosen: it is not written to until the user chooses again.
+    bool PathUncertain = false;
 };
 
 // A task is complete when its size is known and at most one byte is missing.

@@ -145,24 +145,25 @@ void frmAdd::cmdAdd_Click(int Index)
         if (!url.isEmpty()) {
             std::optional<qint16> port;
             if (chkProxy->isChecked()) {
+                // No port, 0 or a negative one would quietly mean no proxy at all.
                 port = parseProxyPort(txtPort->text());
-                if (!port) {
+                if (!port || *port <= 0) {
                     main_.seams().message(this, QStringLiteral("代理服务器端口无效！"));
                     return;
                 }
             }
-            if (main_.rowCount() < MaxTasks) {
-                main_.AddUrl(url, QString(), QString(), QString());
-                TaskRecord &r = main_.DownTask(main_.DownTask.appendSpare());
-                r.Url = url;
-                if (chkProxy->isChecked()) {
-                    r.UseProxy = -1;
-                    r.ProxyHost = txtProxy->text();
-                    r.ProxyPort = *port;
-                    if (chkAuth->isChecked()) {
-                        r.ProxyUser = txtID->text();
-                        r.ProxyPass = txtPass->text();
-                    }
+            if (main_.refuseFullList(this))
+                return;
+            main_.AddUrl(url, QString(), QString(), QString());
+            TaskRecord &r = main_.DownTask(main_.DownTask.appendSpare());
+            r.Url = url;
+            if (chkProxy->isChecked()) {
+                r.UseProxy = -1;
+                r.ProxyHost = txtProxy->text();
+                r.ProxyPort = *port;
+                if (chkAuth->isChecked()) {
+                    r.ProxyUser = txtID->text();
+                    r.ProxyPass = txtPass->text();
                 }
             }
         }

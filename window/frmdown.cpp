@@ -108,13 +108,18 @@ void frmDown::loadTaskList()
                   + result.error + QStringLiteral("），本次退出时不会覆盖它"));
         return;
     }
+    loadingList_ = true;
     for (const TaskRecord &record : result.records) {
-        const int rowsBefore = rowCount();
         AddUrl(record.Url, QString::number(record.FileSize), QString::number(record.GotSize),
                record.FilePath);
-        if (rowCount() == rowsBefore)
-            break;  // the list is full
         DownTask(DownTask.appendSpare()) = record;
+    }
+    loadingList_ = false;
+    unshown_ = result.unshown;
+    if (!unshown_.isEmpty()) {
+        appendLog(QStringLiteral("任务列表中另有%1个任务超出了%2个的上限，没有显示，会原样保存")
+                      .arg(unshown_.size())
+                      .arg(MaxTasks));
     }
 }
 
@@ -144,6 +149,10 @@ void frmDown::Timer1_Timer()
 {
     DownEngine &eng = engine();
     eng.Timer1Tick();
+    // The counts of a running download reach the list file now and then, so
+    // a crash loses little more than the last half minute.
+    if ((eng.Down(1)->bBusy || eng.Down(2)->bBusy) && ++busySeconds_ % 30 == 0)
+        listChanged();
     // Each slot's activity dot walks along its own line of the drop window.
     if (!minForm_)
         minForm_ = new MinForm;

@@ -4,6 +4,7 @@
 // panels, the timer, the menus, the drop window and the download engine.
 #include "engine/downengine.h"
 #include "engine/downhost.h"
+#include "tasks/tasklistfile.h"
 #include "tasks/taskrecord.h"
 #include "window/mainlayout.h"
 #include "window/seams.h"
@@ -32,6 +33,9 @@ public:
     // True, after telling the user in a box over `parent`, when the list
     // already holds `url`.
     bool refuseDuplicate(const QString &url, QWidget *parent);
+    // True, after telling the user in a box over `parent`, when the list
+    // holds as many tasks as it can.
+    bool refuseFullList(QWidget *parent);
     int rowCount() const;
     QString rowUrl(int row) const;
     QString rowState(int row) const;
@@ -87,6 +91,9 @@ private:
     void showMinForm();
     void paintPendingSizes();
     void loadTaskList();
+    // Something the list file keeps has changed: it is written once the
+    // present event is done, with whatever else changes in it.
+    void listChanged();
     void saveTaskList();
 
     frmDownUi ui_;
@@ -94,7 +101,13 @@ private:
     Seams seams_;
     QString listPath_;
     bool listUnreadable_ = false;  // never write over a list we could not read
-    bool listSaved_ = false;       // the list is written once, however the run ends
+    bool listSaved_ = false;       // the last write, however the run ends, is done
+    bool loadingList_ = false;
+    bool listSaveFailureShown_ = false;
+    QTimer *listSave_ = nullptr;
+    int busySeconds_ = 0;  // seconds with a download running, for the periodic write
+    // Records past the rows the list can show, written back as they were.
+    QVector<TaskListFile::Unshown> unshown_;
     std::unique_ptr<DownEngine> engine_;
     // Downloaded-size texts not yet in their rows, and the timer that puts
     // them there: arrivals come far faster than anyone reads a number.

@@ -6,6 +6,10 @@
 #include "widgets/minform.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTimer>
 
 void frmDown::menuDel_Click()
 {
@@ -33,10 +37,27 @@ void frmDown::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void frmDown::listChanged()
+{
+    if (loadingList_ || listSaved_ || listUnreadable_)
+        return;
+    if (!listSave_) {
+        // Changes come in bursts (a drop of many lines, a session's end and
+        // its size): one write after the burst holds them all.
+        listSave_ = new QTimer(this);
+        listSave_->setSingleShot(true);
+        listSave_->setInterval(0);
+        connect(listSave_, &QTimer::timeout, this, &frmDown::saveTaskList);
+    }
+    listSave_->start();
+}
+
 void frmDown::saveTaskList()
 {
     if (listUnreadable_)
         return;
+    if (listSave_)
+        listSave_->stop();
 
     QVector<TaskRecord> records;
     const int rows = std::min(rowCount(), DownTask.rowCount());
@@ -45,7 +66,25 @@ void frmDown::saveTaskList()
             records.append(DownTask(i));
     }
     QString error;
-    if (!TaskListFile::write(listPath_, records, &error))
-        qWarning("Zipvane: the task list could not be written to %s: %s", qPrintable(listPath_),
-                 qPrintable(error));
+    if (TaskListFile::write(listPath_, records, &error, {}, unshown_))
+        return;
+    // The folder took the list once but takes it no more (made read-only,
+    // unmounted, full): keep the tasks in the user's data folder instead.
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString fallback = QDir(dataFolder).filePath(TaskListFile::FileName);
+    QString fallbackError;
+    if (QFileInfo(fallback) != QFileInfo(listPath_) && QDir().mkpath(dataFolder)
+        && TaskListFile::write(fallback, records, &fallbackError, {}, unshown_)) {
+        seams_.message(this, QStringLiteral("任务列表无法保存到") + listPath_
+                                 + QStringLiteral("，已改为保存到") + fallback);
+        listPath_ = fallback;
+        return;
+    }
+    qWarning("Zipvane: the task list could not be written to %s: %s", qPrintable(listPath_),
+             qPrintable(error));
+    if (!listSaveFailureShown_) {
+        listSaveFailureShown_ = true;
+        seams_.message(this, QStringLiteral("任务列表无法保存到") + listPath_
+                                 + QStringLiteral("：") + error);
+    }
 }

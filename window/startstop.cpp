@@ -40,11 +40,21 @@ void frmDown::LView_DblClick()
         }
     }
 
-    // The file may have been shortened or removed since the list was read:
-    // resume from what is really on disk.
+    // A path read back without its whole value may name another file: the
+    // user chooses again, starting from it.
+    if (DownTask(r).PathUncertain) {
+        const std::optional<QString> chosen = seams_.saveFileName(this, DownTask(r).FilePath);
+        if (!chosen || chosen->isEmpty())
+            return;
+        DownTask(r).FilePath = *chosen;
+        DownTask(r).PathUncertain = false;
+    }
+
+    // The file may have been shortened, removed or grown since the list was
+    // read or the task last ran: its present length is what we have.
     {
         TaskRecord &rec = DownTask(r);
-        if (rec.GotSize + 1 < rec.FileSize && !rec.FilePath.isEmpty()) {
+        if (rec.FileSize > 0 && !rec.FilePath.isEmpty()) {
             const qint64 onDisk = TaskListFile::gotSizeOnDisk(rec);
             if (onDisk != rec.GotSize) {
                 rec.GotSize = onDisk;
@@ -77,10 +87,19 @@ void frmDown::LView_DblClick()
                 return;
             path = *chosen;
         }
-        if (eng.StartTask(s, r, path))
+        switch (eng.StartTask(s, r, path)) {
+        case DownEngine::StartResult::Started:
+            listChanged();  // the chosen path
             return;
-        ui_.lblTishi->setText(slotText(s, "连接服务器失败！！"));
-        appendLog(ui_.lblTishi->text());
+        case DownEngine::StartResult::BadUrl:  // checked above
+        case DownEngine::StartResult::BadProxyPort:
+            ui_.lblTishi->setText(QStringLiteral("代理服务器端口无效！"));
+            return;
+        case DownEngine::StartResult::ConnectFailed:
+            ui_.lblTishi->setText(slotText(s, "连接服务器失败！！"));
+            appendLog(ui_.lblTishi->text());
+            return;
+        }
         return;
     }
 }

@@ -44,6 +44,7 @@ void frmDown::AddUrl(const QString &myUrl, const QString &mSize, const QString &
         return;
     auto *item = new QTreeWidgetItem(QStringList{myUrl, mSize, mGetSize});
     ui_.LView->addTopLevelItem(item);
+    listChanged();
     setRowState(rowCount(), stateKeyFor(leadingNumber(mSize), leadingNumber(mGetSize)));
 }
 
@@ -59,9 +60,18 @@ bool frmDown::refuseDuplicate(const QString &url, QWidget *parent)
     return false;
 }
 
+bool frmDown::refuseFullList(QWidget *parent)
+{
+    if (rowCount() < MaxTasks)
+        return false;
+    seams_.message(
+        parent, QStringLiteral("任务列表已满（最多%1个任务），不能再加入新任务！").arg(MaxTasks));
+    return true;
+}
+
 void frmDown::AddNewUrl(const QString &myUrl)
 {
-    if (myUrl.isEmpty() || rowCount() >= MaxTasks || refuseDuplicate(myUrl, this))
+    if (myUrl.isEmpty() || refuseFullList(this) || refuseDuplicate(myUrl, this))
         return;
     AddUrl(myUrl, QString(), QString(), QString());
     DownTask(DownTask.appendSpare()).Url = myUrl;
@@ -105,7 +115,13 @@ void frmDown::setRowState(int row, const QString &key)
     QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1);
     if (!item)
         return;
+    // A row marked for deletion stays marked when its download ends; only
+    // starting it again takes the mark away.
+    if (item->data(0, StateRole).toString() == QLatin1String("delete")
+        && key != QLatin1String("start"))
+        return;
     item->setData(0, StateRole, key);
+    listChanged();
     item->setIcon(0, stateIcon(key));
 }
 
@@ -116,6 +132,8 @@ void frmDown::setRowText(int row, int column, const QString &text)
         pendingSizes_.remove(row);  // this text is newer than any pending one
     if (item && column >= 1 && column < ui_.LView->columnCount())
         item->setText(column, text);
+    if (column == 1)
+        listChanged();  // a size learned from the server
 }
 
 void frmDown::showGotSize(int row, const QString &text)
