@@ -31,9 +31,9 @@ bool parsePort(QStringView text, int &port)
 
 // The Host line keeps a ":port" written in the URL, but the connection needs
 // the bare host name (without IPv6 brackets) and the port as a number.
-bool splitHostPort(const QString &host, QString &connectHost, int &port)
+bool splitHostPort(const QString &host, QString &connectHost, int &port, int defaultPort)
 {
-    port = 80;
+    port = defaultPort;
     QStringView rest;
     if (host.startsWith(QLatin1Char('['))) {
         const qsizetype close = host.indexOf(QLatin1Char(']'));
@@ -63,22 +63,23 @@ bool analyzeUrl(const QString &DownUrl, UrlParts &parts)
     if (hasControlCharacter(DownUrl))
         return false;
     const QString url = DownUrl.left(DownUrl.indexOf(QLatin1Char('#')));
-    if (!url.contains(QLatin1String("http://")))
+    // An https URL is taken as it starts; an http one wherever its scheme
+    // stands, cut as if it started there (and failing later, when it connects).
+    parts.mSecure = url.startsWith(QLatin1String("https://"));
+    if (!parts.mSecure && !url.contains(QLatin1String("http://")))
         return false;
-    parts.mPort = 80;
-    // Index 7 is the first character after a leading "http://"; the scheme is
-    // searched anywhere, so a URL with text before it is cut from here all the
-    // same (and fails later, when it connects).
-    const qsizetype slash = url.indexOf(QLatin1Char('/'), 7);
+    const qsizetype hostAt = parts.mSecure ? 8 : 7;
+    parts.mPort = parts.mSecure ? 443 : 80;
+    const qsizetype slash = url.indexOf(QLatin1Char('/'), hostAt);
     if (slash < 0)
         return false;
-    parts.mHost = url.mid(7, slash - 7);
-    if (!splitHostPort(parts.mHost, parts.mConnectHost, parts.mPort))
+    parts.mHost = url.mid(hostAt, slash - hostAt);
+    if (!splitHostPort(parts.mHost, parts.mConnectHost, parts.mPort, parts.mPort))
         return false;
     parts.mPath = url.mid(slash).replace(QLatin1Char(' '), QLatin1String("%20"));
     parts.mTarget = QString(url).replace(QLatin1Char(' '), QLatin1String("%20"));
     const qsizetype last = url.lastIndexOf(QLatin1Char('/'));
-    if (last <= 7)
+    if (last <= hostAt)
         return false;
     parts.mFile = url.mid(last + 1);
     return true;

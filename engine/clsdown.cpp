@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 
 namespace {
 
@@ -29,6 +30,8 @@ bool clsDown::AnalyzeUrl()
     url_.mFile = mFile;
     const bool ok = analyzeUrl(DownUrl, url_);
     mFile = url_.mFile;
+    currentUrl_ = DownUrl;
+    visited_ = {QUrl(DownUrl).toString(QUrl::FullyEncoded)};
     return ok;
 }
 
@@ -69,6 +72,19 @@ bool clsDown::connectAndSend(bool viaProxy)
     DownSocket &socket = engine_.Wsock(WhichSocket);
     socket.RemoteHost = viaProxy ? mProxy : url_.mConnectHost;
     socket.RemotePort = viaProxy ? quint16(mProxyPort) : quint16(url_.mPort);
+    // https goes through a proxy as a tunnel: the proxy sees neither the
+    // request nor the answer, and the certificate is the server's.
+    socket.TlsPeerName = url_.mSecure ? url_.mConnectHost : QString();
+    socket.TunnelTarget.clear();
+    socket.TunnelAuthorization.clear();
+    if (url_.mSecure && viaProxy) {
+        const QString host = url_.mConnectHost.contains(QLatin1Char(':'))
+                                 ? QLatin1Char('[') + url_.mConnectHost + QLatin1Char(']')
+                                 : url_.mConnectHost;
+        socket.TunnelTarget = host + QLatin1Char(':') + QString::number(url_.mPort);
+        if (!mProxyId.isEmpty())
+            socket.TunnelAuthorization = proxyAuthorization(mProxyId, mProxyPass);
+    }
     socket.Connect();
 
     for (;;) {
@@ -77,7 +93,7 @@ bool clsDown::connectAndSend(bool viaProxy)
         const bool ours = bBusy && engine_.Down(WhichSocket).get() == this;
         if (ours && socket.State() == DownSocket::Connected) {
             RequestInput in;
-            in.viaProxy = viaProxy;
+            in.viaProxy = viaProxy && !url_.mSecure;
             in.mPath = url_.mPath;
             in.DownUrl = url_.mTarget;
             in.mHost = url_.mHost;
@@ -133,6 +149,9 @@ SaveResult clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 
         case Response::Status::NotFound404:
             result = SaveResult::NotFound404;
             break;
+        case Response::Status::Redirect:
+        case Response::Status::RangeNotSatisfiable:
+            break;  // decided once the whole header is here
         }
 
         // Only a file's own response tells its length; the length of an
@@ -156,6 +175,19 @@ SaveResult clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 
         bHeaderDone = true;
         if (status_ == Response::Status::NotFound404)
             return result;  // the page that says so is no part of the file
+        if (status_ == Response::Status::Redirect)
+            return SaveResult::Redirect;  // nor is the page of a redirect
+        if (status_ == Response::Status::RangeNotSatisfiable) {
+            // Asked from where our file ends, a server answers 416 when the
+            // file has no more: then its total is our length, and we are done.
+            const auto range = Response::contentRange(header_.header());
+            if (!mSizeOpen || !range || range->first >= 0 || range->total != ReceiveBytes)
+                return SaveResult::Error;
+            Flen = mFlen = range->total;
+            mSizeOpen = false;
+            bodyDone_ = true;
+            return result;
+        }
         if (const SaveResult refused = checkResumption(header_.header(), Flen);
             refused != SaveResult::Nothing)
             return refused;
@@ -208,6 +240,55 @@ SaveResult clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 
     return result;
 }
 
+QString clsDown::redirectTarget(QString *why) const
+{
+    constexpr int MaxRedirects = 20;
+    const auto location = Response::location(header_.header());
+    if (!location || location->isEmpty()) {
+        *why = QStringLiteral("的重定向没有给出新地址");
+        return {};
+    }
+    QUrl to = QUrl(currentUrl_).resolved(QUrl(QString::fromUtf8(*location)));
+    if (to.path().isEmpty())
+        to.setPath(QStringLiteral("/"));
+    const QString target = to.toString(QUrl::FullyEncoded);
+    UrlParts parts;
+    if (!to.isValid()
+        || (to.scheme() != QLatin1String("http") && to.scheme() != QLatin1String("https"))
+        || !analyzeUrl(target, parts)) {
+        *why = QStringLiteral("的重定向指向了无法识别的地址：") + QString::fromUtf8(*location);
+        return {};
+    }
+    if (hops_ >= MaxRedirects) {
+        *why = QStringLiteral("的重定向超过了%1次").arg(MaxRedirects);
+        return {};
+    }
+    if (visited_.contains(target)) {
+        *why = QStringLiteral("的重定向形成了循环：") + target;
+        return {};
+    }
+    return target;
+}
+
+bool clsDown::followRedirect(const QString &url)
+{
+    ++hops_;
+    visited_.append(url);
+    currentUrl_ = url;
+    analyzeUrl(url, url_);
+    // A new answer starts: nothing of the redirect's stays.
+    bHeaderDone = false;
+    requestSent_ = false;
+    ReceiveData.clear();
+    header_ = HeaderScanner();
+    chunked_ = false;
+    chunks_ = ChunkedDecoder();
+    status_ = Response::Status::Unknown;
+    bodyLeft_ = -1;
+    bodyDone_ = false;
+    return connectAndSend(!mProxy.isEmpty());
+}
+
 SaveResult clsDown::checkResumption(const QByteArray &header, qint64 &Flen)
 {
     const bool partial = status_ == Response::Status::Partial206;
@@ -216,6 +297,18 @@ SaveResult clsDown::checkResumption(const QByteArray &header, qint64 &Flen)
         return SaveResult::Error;  // bytes from another place than the one asked for
     if (!rangeSent_)
         return SaveResult::Nothing;
+    if (mSizeOpen) {
+        // Only the server knows the size of a file this large: a 206 from
+        // where ours ends says it, a 200 starts over with its own length.
+        const auto exact
+            = partial ? (range && range->total > 0 ? std::optional(range->total) : std::nullopt)
+                      : Response::contentLength(header);
+        if (exact && *exact > 0) {
+            Flen = mFlen = *exact;
+            mSizeOpen = false;
+        }
+        return SaveResult::Nothing;
+    }
     // The length the server gives now: a 206's total, a 200's Content-Length.
     std::optional<qint64> total;
     if (partial && range && range->total >= 0)

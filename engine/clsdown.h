@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class DownEngine;
@@ -14,6 +15,7 @@ class DownEngine;
 // What one arrival meant: the status its header showed, or how it failed.
 // Changed: the server now has another file than the one we have the start
 // of. LocalChanged: the local file is no longer as long as the count.
+// Redirect: the answer points elsewhere (redirectTarget says where).
 enum class SaveResult {
     Nothing,
     Ok200,
@@ -23,7 +25,8 @@ enum class SaveResult {
     Cancel,
     WriteFail,
     Changed,
-    LocalChanged
+    LocalChanged,
+    Redirect
 };
 
 class clsDown : public std::enable_shared_from_this<clsDown> {
@@ -44,6 +47,8 @@ public:
     QString mProxyId;
     QString mProxyPass;
     QString mFile;
+    // mFlen is a lower bound (2 GiB or more): the server tells the exact size.
+    bool mSizeOpen = false;
 
     bool AnalyzeUrl();
     bool StartDown();
@@ -61,8 +66,15 @@ public:
 
     // The request has gone out: from here on a stop ends the session at once.
     bool requestSent() const { return requestSent_; }
-    // The body has ended: its declared length or its last chunk has arrived.
+    // The body has ended: its declared length or its last chunk has arrived
+    // (or a 416 said the file is whole).
     bool bodyDone() const { return bodyDone_; }
+
+    // Where a redirect points, resolved against the URL it answered; empty,
+    // with `why` set to a log text, when it is not to be followed.
+    QString redirectTarget(QString *why) const;
+    // Asks `url` with the same range, proxy and file, in a new connect wait.
+    bool followRedirect(const QString &url);
     // The engine this session runs on.
     DownEngine &engine() const { return engine_; }
 
@@ -80,6 +92,9 @@ private:
     bool rangeSent_ = false;  // the request asked for the rest of a known length
     qint64 bodyLeft_ = -1;    // bytes the answer still declares; -1 = unknown
     bool bodyDone_ = false;
+    QString currentUrl_;   // the URL asked for now: DownUrl or a redirect's
+    QStringList visited_;  // every URL asked for, to see a loop
+    int hops_ = 0;
     HeaderScanner header_;
     bool chunked_ = false;
     ChunkedDecoder chunks_;

@@ -35,6 +35,9 @@ DownEngine::DownEngine(DownHost &host, SocketFactory makeSocket, QObject *parent
         connect(socket, &DownSocket::dataArrival, this, &DownEngine::Wsock_DataArrival);
         connect(socket, &DownSocket::closeEvent, this, &DownEngine::Wsock_Close);
         connect(socket, &DownSocket::errorEvent, this, &DownEngine::Wsock_Error);
+        connect(socket, &DownSocket::certificateRefused, this,
+                &DownEngine::Wsock_CertificateRefused);
+        connect(socket, &DownSocket::tunnelRefused, this, &DownEngine::Wsock_TunnelRefused);
         // The progress timer reads both sessions from the first tick on.
         down_[i] = std::make_shared<clsDown>(*this);
     }
@@ -83,6 +86,7 @@ DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &
     d->mProxyPort = rec.ProxyPort;
     d->mProxyId = rec.ProxyUser;
     d->mProxyPass = rec.ProxyPass;
+    d->mSizeOpen = rec.SizeOpen;
     // Row and slot are taken before the connect wait, so that a double-click
     // on the row during the wait is a stop.
     host_.setRowState(row, QStringLiteral("start"));
@@ -131,10 +135,10 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
     const int W = session->WhichDown;
     if (W > 0) {
         const TaskRecord &R = host_.task(W);
-        const bool complete = isComplete(R.FileSize, R.GotSize);
+        const bool complete = isComplete(R);
         // A newer session on the same row owns the row's state now.
         if (holdsSlot)
-            host_.setRowState(W, stateKeyFor(R.FileSize, R.GotSize));
+            host_.setRowState(W, stateKeyFor(R));
         if (complete)
             host_.appendLog(R.Url + QStringLiteral("的下载完成了"));
         else
@@ -231,9 +235,13 @@ void DownEngine::Wsock_DataArrival(int Index, qint64 bytesTotal)
     case SaveResult::LocalChanged:
         CloseSocket(Index, QStringLiteral("本地文件已改变"));
         break;
+    case SaveResult::Redirect:
+        followRedirect(Index, session);
+        return;
     }
     if (length >= 1 && session->WhichDown > 0) {
         host_.task(session->WhichDown).FileSize = length;
+        host_.task(session->WhichDown).SizeOpen = false;
         host_.setRowText(session->WhichDown, 1, QString::number(length));
     }
     // The whole body is here: no need to wait for the server to close.
@@ -252,4 +260,37 @@ void DownEngine::Wsock_Error(int Index, int Number, const QString &Description)
     Q_UNUSED(Number);
     Q_UNUSED(Description);
     CloseSocket(Index, QStringLiteral("Winsock出错"));
+}
+
+void DownEngine::Wsock_CertificateRefused(int Index, const QString &why)
+{
+    host_.appendLog(down_[Index]->DownUrl + QStringLiteral("的服务器证书无法验证：") + why);
+    CloseSocket(Index, QStringLiteral("证书无法验证"));
+}
+
+void DownEngine::Wsock_TunnelRefused(int Index, const QString &statusLine)
+{
+    // The status line only: the request that carried the password is not shown.
+    host_.appendLog(down_[Index]->DownUrl + QStringLiteral("：代理服务器拒绝了连接：")
+                    + statusLine);
+    CloseSocket(Index, QStringLiteral("代理服务器拒绝连接"));
+}
+
+void DownEngine::followRedirect(int Index, const std::shared_ptr<clsDown> &session)
+{
+    const int row = session->WhichDown;
+    QString why;
+    const QString target = session->redirectTarget(&why);
+    if (target.isEmpty()) {
+        host_.appendLog(session->DownUrl + why);
+        CloseSocket(Index, QStringLiteral("重定向失败"));
+    } else {
+        host_.appendLog(session->DownUrl + QStringLiteral("重定向到：") + target);
+        wsock_[Index]->Close();
+        if (session->followRedirect(target))
+            return;
+    }
+    // Like a failed connection: something is wrong with where the URL leads.
+    if (row > 0 && DownRow[1] != row && DownRow[2] != row)
+        host_.setRowState(row, QStringLiteral("error"));
 }

@@ -67,8 +67,13 @@ public:
     void Wsock_DataArrival(int Index, qint64 bytesTotal);
     void Wsock_Close(int Index);
     void Wsock_Error(int Index, int Number, const QString &Description);
+    void Wsock_CertificateRefused(int Index, const QString &why);
+    void Wsock_TunnelRefused(int Index, const QString &statusLine);
 
 private:
+    // Follows the redirect `session` on `Index` was answered with, or ends
+    // it as "error" saying why not.
+    void followRedirect(int Index, const std::shared_ptr<clsDown> &session);
     // Ends `session` as if it ran on `slot`; the slot's socket, row and
     // state are touched only while the session still holds that slot.
     void CloseSocket(const std::shared_ptr<clsDown> &session, int slot, const QString &ClsStr);

@@ -2,7 +2,52 @@
 
 #include "tasks/gbktext.h"
 
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
+
+namespace {
+
+// What a user can do something about: whose certificate, and what is wrong with it.
+QString certificateReason(const QList<QSslError> &errors)
+{
+    QStringList reasons;
+    for (const QSslError &e : errors) {
+        QString text;
+        switch (e.error()) {
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+            text = QStringLiteral("证书是自签名的，不受信任");
+            break;
+        case QSslError::CertificateExpired:
+            text = QStringLiteral("证书已过期");
+            break;
+        case QSslError::CertificateNotYetValid:
+            text = QStringLiteral("证书尚未生效");
+            break;
+        case QSslError::HostNameMismatch:
+            text = QStringLiteral("证书不是为这个主机名签发的");
+            break;
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+            text = QStringLiteral("证书的签发机构不受信任");
+            break;
+        case QSslError::CertificateRevoked:
+            text = QStringLiteral("证书已被吊销");
+            break;
+        default:
+            text = e.errorString();
+            break;
+        }
+        if (!reasons.contains(text))
+            reasons.append(text);
+    }
+    return reasons.join(QStringLiteral("；"));
+}
+
+}  // namespace
 
 DownSocket::DownSocket(int index, QObject *parent) : QObject(parent), index_(index) {}
 
@@ -13,19 +58,46 @@ DownSocket::~DownSocket()
 
 void DownSocket::Connect()
 {
-    // A fresh QTcpSocket per connection: whatever the previous one still has
+    // A fresh socket per connection: whatever the previous one still has
     // queued can never reach the new session.
     dropSocket();
-    socket_ = new QTcpSocket(this);
+    tls_ = !TlsPeerName.isEmpty();
+    tunneling_ = false;
+    tunnelAnswer_.clear();
+    certificateProblem_.clear();
+    waiting_ = 0;
+    state_ = Connecting;
+    if (!tls_) {
+        socket_ = new QTcpSocket(this);
+    } else {
+        auto *ssl = new QSslSocket(this);
+        QSslConfiguration tlsConfig = ssl->sslConfiguration();
+        tlsConfig.setProtocol(QSsl::TlsV1_2OrLater);
+        tlsConfig.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        ssl->setSslConfiguration(tlsConfig);
+        ssl->setPeerVerifyName(TlsPeerName);
+        connect(ssl, &QSslSocket::encrypted, this, &DownSocket::onEncrypted);
+        connect(ssl, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+            certificateProblem_ = certificateReason(errors);
+        });
+        socket_ = ssl;
+    }
     connect(socket_, &QTcpSocket::connected, this, &DownSocket::onConnected);
     connect(socket_, &QTcpSocket::readyRead, this, &DownSocket::onReadyRead);
     connect(socket_, &QTcpSocket::errorOccurred, this, &DownSocket::onError);
     connect(socket_, &QTcpSocket::disconnected, this, &DownSocket::onRemoteClosed);
-    state_ = Connecting;
-    waiting_ = 0;
-    // Unbuffered: the bytes go from the connection straight into our own
-    // buffer, without a copy through the socket's.
-    socket_->connectToHost(RemoteHost, RemotePort, QIODevice::ReadWrite | QIODevice::Unbuffered);
+    if (!tls_) {
+        // Unbuffered: the bytes go from the connection straight into our own
+        // buffer, without a copy through the socket's.
+        socket_->connectToHost(RemoteHost, RemotePort,
+                               QIODevice::ReadWrite | QIODevice::Unbuffered);
+    } else if (TunnelTarget.isEmpty()) {
+        static_cast<QSslSocket *>(socket_)->connectToHostEncrypted(RemoteHost, RemotePort,
+                                                                   TlsPeerName);
+    } else {
+        // To the proxy in the clear; the handshake follows its 200.
+        socket_->connectToHost(RemoteHost, RemotePort);
+    }
 }
 
 int DownSocket::State() const
@@ -75,8 +147,47 @@ void DownSocket::dropSocket()
 
 void DownSocket::onConnected()
 {
+    if (!tls_) {
+        state_ = Connected;
+        Q_EMIT connectEvent(index_);
+        return;
+    }
+    if (TunnelTarget.isEmpty())
+        return;  // the handshake runs on its own
+    QByteArray ask = "CONNECT " + TunnelTarget.toLatin1()
+                     + " HTTP/1.1\r\nHost: " + TunnelTarget.toLatin1() + "\r\n";
+    if (!TunnelAuthorization.isEmpty())
+        ask += "Proxy-Authorization: " + TunnelAuthorization.toLatin1() + "\r\n";
+    tunneling_ = true;
+    socket_->write(ask + "\r\n");
+}
+
+void DownSocket::onEncrypted()
+{
     state_ = Connected;
     Q_EMIT connectEvent(index_);
+}
+
+void DownSocket::readTunnelAnswer()
+{
+    // Byte by byte up to the blank line: what follows it is the server's.
+    char c;
+    while (tunneling_ && socket_->getChar(&c)) {
+        tunnelAnswer_.append(c);
+        if (tunnelAnswer_.endsWith("\r\n\r\n") || tunnelAnswer_.size() > 64 * 1024)
+            tunneling_ = false;
+    }
+    if (tunneling_)
+        return;
+    const QByteArray statusLine = tunnelAnswer_.left(tunnelAnswer_.indexOf("\r\n"));
+    const QList<QByteArray> words = statusLine.split(' ');
+    if (words.size() >= 2 && words[0].startsWith("HTTP/1.") && words[1] == "200"
+        && tunnelAnswer_.endsWith("\r\n\r\n")) {
+        static_cast<QSslSocket *>(socket_)->startClientEncryption();
+        return;
+    }
+    state_ = Error;
+    Q_EMIT tunnelRefused(index_, QString::fromLatin1(statusLine));
 }
 
 bool DownSocket::readWaitingBytes()
@@ -99,8 +210,15 @@ void DownSocket::onReadyRead()
 {
     if (!socket_ || (state_ != Connecting && state_ != Connected))
         return;
+    if (tunneling_) {
+        readTunnelAnswer();
+        return;
+    }
     if (readWaitingBytes()) {
-        handOutWaitingBytes();
+        // A TLS socket keeps what it decrypted and announces only new bytes:
+        // take all of it, a piece at a time.
+        while (handOutWaitingBytes() && tls_ && socket_ && socket_->bytesAvailable() > 0
+               && readWaitingBytes()) {}
         return;
     }
     // An unbuffered socket reports the end of its connection only to the
@@ -127,6 +245,11 @@ void DownSocket::onRemoteClosed()
         return;  // already reported once
     if (!handOutWaitingBytes())
         return;
+    // What a TLS socket decrypted before the close is still to be handed out.
+    while (tls_ && socket_ && socket_->bytesAvailable() > 0 && !tunneling_) {
+        if (!readWaitingBytes() || !handOutWaitingBytes())
+            return;
+    }
     state_ = Closing;
     Q_EMIT closeEvent(index_);
 }
@@ -144,5 +267,11 @@ void DownSocket::onError(QAbstractSocket::SocketError error)
     if (!handOutWaitingBytes())
         return;
     state_ = Error;
+    if (!certificateProblem_.isEmpty()) {
+        const quint64 generation = generation_;
+        Q_EMIT certificateRefused(index_, certificateProblem_);
+        if (generation != generation_)
+            return;
+    }
     Q_EMIT errorEvent(index_, int(error), socket_ ? socket_->errorString() : QString());
 }

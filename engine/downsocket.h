@@ -1,6 +1,8 @@
 #pragma once
 // The socket object of one download slot: a thin event-driven TCP client over
-// QTcpSocket with the surface the engine uses. State() reads 0 before the
+// QTcpSocket (QSslSocket for https, with a CONNECT tunnel through a proxy)
+// with the surface the engine uses. A TLS connection counts as connected
+// once its handshake is done. State() reads 0 before the
 // first Connect and after Close, 7 while connected, and another code at any
 // other time in between (connecting, closed by the remote end, failed).
 #include <QAbstractSocket>
@@ -21,6 +23,13 @@ public:
 
     QString RemoteHost;
     quint16 RemotePort = 0;
+    // https: the host name the server's certificate must be for; empty for
+    // plain TCP. The system's certificate store decides what is trusted.
+    QString TlsPeerName;
+    // https through a proxy (RemoteHost): "host:port" asked for with CONNECT,
+    // and that request's Proxy-Authorization value (empty: none).
+    QString TunnelTarget;
+    QString TunnelAuthorization;
 
     // Returns at once; the connect event follows, or the error event.
     virtual void Connect();
@@ -41,6 +50,11 @@ Q_SIGNALS:
     // already handed out through dataArrival).
     void closeEvent(int index);
     void errorEvent(int index, int number, const QString &description);
+    // The server's certificate did not verify: why, in words a user can act
+    // on. Nothing was sent. The error event follows.
+    void certificateRefused(int index, const QString &why);
+    // The proxy answered CONNECT with something else than 200: its status line.
+    void tunnelRefused(int index, const QString &statusLine);
 
 protected:
     QTcpSocket *socket_ = nullptr;
@@ -56,7 +70,10 @@ private:
     // this socket meanwhile.
     bool handOutWaitingBytes();
     void onConnected();
+    void onEncrypted();
     void onReadyRead();
+    // Reads the proxy's answer to CONNECT; false while it has not ended.
+    void readTunnelAnswer();
     void onRemoteClosed();
     void onError(QAbstractSocket::SocketError error);
 
@@ -67,4 +84,8 @@ private:
     // allocation once it has grown to the size arrivals have.
     QByteArray buffer_;
     qsizetype waiting_ = 0;
+    bool tls_ = false;        // this connection is (to be) encrypted
+    bool tunneling_ = false;  // waiting for the proxy's answer to CONNECT
+    QByteArray tunnelAnswer_;
+    QString certificateProblem_;
 };

@@ -17,8 +17,8 @@ QString BuildRequest(const RequestInput &in)
     request += QStringLiteral("User-Agent: Zipvane1.0") + crlf;
     request += QStringLiteral("Host: ") + in.mHost + crlf;
     if (in.viaProxy && !in.mProxyId.isEmpty()) {
-        request += QStringLiteral("Proxy-Authorization: Basic ")
-                   + ModDown::Base64Encode(in.mProxyId + QLatin1Char(':') + in.mProxyPass) + crlf;
+        request += QStringLiteral("Proxy-Authorization: ")
+                   + proxyAuthorization(in.mProxyId, in.mProxyPass) + crlf;
     }
     // Without a known length there is nothing to resume against.
     if (in.mFlen > 0)
@@ -27,4 +27,9 @@ QString BuildRequest(const RequestInput &in)
     request += QStringLiteral("Connection: close") + crlf;
     request += crlf;
     return request;
+}
+
+QString proxyAuthorization(const QString &user, const QString &password)
+{
+    return QStringLiteral("Basic ") + ModDown::Base64Encode(user + QLatin1Char(':') + password);
 }

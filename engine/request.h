@@ -14,3 +14,6 @@ struct RequestInput {
 };
 
 QString BuildRequest(const RequestInput &in);
+
+// The value of a Proxy-Authorization line: "Basic " and the credentials.
+QString proxyAuthorization(const QString &user, const QString &password);

@@ -38,17 +38,16 @@ bool startsWithNoCase(QByteArrayView text, QByteArrayView prefix)
 }
 
 // Decimal digits only, at most `limit`; anything else gives nothing.
-std::optional<qint64> parseDecimal(QByteArrayView digits, qint64 limit)
+std::optional<qint64> parseDecimal(QByteArrayView digits,
+                                   qint64 limit = std::numeric_limits<qint64>::max())
 {
     if (digits.isEmpty())
         return std::nullopt;
     qint64 value = 0;
     for (const char c : digits) {
-        if (c < '0' || c > '9')
+        if (c < '0' || c > '9' || value > (limit - (c - '0')) / 10)
             return std::nullopt;
         value = value * 10 + (c - '0');
-        if (value > limit)
-            return std::nullopt;
     }
     return value;
 }
@@ -91,6 +90,10 @@ Status classifyStatusLine(QByteArrayView line)
         return Status::Partial206;
     if (code == "404")
         return Status::NotFound404;
+    if (code == "301" || code == "302" || code == "303" || code == "307" || code == "308")
+        return Status::Redirect;
+    if (code == "416")
+        return Status::RangeNotSatisfiable;
     return Status::Error;
 }
 
@@ -98,10 +101,20 @@ std::optional<qint64> contentLength(QByteArrayView header)
 {
     std::optional<qint64> length;
     forEachField(header, "Content-Length:", [&](QByteArrayView value) {
-        length = parseDecimal(value, 2147483647);
+        length = parseDecimal(value);
         return true;
     });
     return length;
+}
+
+std::optional<QByteArray> location(QByteArrayView header)
+{
+    std::optional<QByteArray> value;
+    forEachField(header, "Location:", [&](QByteArrayView v) {
+        value = v.toByteArray();
+        return true;
+    });
+    return value;
 }
 
 bool isChunked(QByteArrayView header)
@@ -119,21 +132,27 @@ bool isChunked(QByteArrayView header)
 
 std::optional<ContentRange> contentRange(QByteArrayView header)
 {
-    constexpr qint64 limit = std::numeric_limits<qint64>::max() / 10;
     std::optional<ContentRange> found;
     forEachField(header, "Content-Range:", [&](QByteArrayView value) {
         if (!startsWithNoCase(value, "bytes") || value.size() < 6 || !isBlank(value[5]))
             return true;
         const QByteArrayView range = trimBlanks(value.sliced(5));
-        const qsizetype dash = range.indexOf('-'), slash = range.indexOf('/');
-        if (dash <= 0 || slash <= dash)
+        const qsizetype slash = range.indexOf('/');
+        if (slash <= 0)
             return true;
-        const auto first = parseDecimal(range.first(dash), limit);
-        const auto last = parseDecimal(range.sliced(dash + 1, slash - dash - 1), limit);
-        const QByteArrayView totalText = range.sliced(slash + 1);
-        const auto total
-            = totalText == "*" ? std::optional<qint64>(-1) : parseDecimal(totalText, limit);
-        if (first && last && total && *first <= *last)
+        const QByteArrayView span = range.first(slash), totalText = range.sliced(slash + 1);
+        const auto total = totalText == "*" ? std::optional<qint64>(-1) : parseDecimal(totalText);
+        if (!total)
+            return true;
+        if (span == "*") {  // the answer of a 416: only the total
+            if (*total >= 0)
+                found = ContentRange{-1, -1, *total};
+            return true;
+        }
+        const qsizetype dash = span.indexOf('-');
+        const auto first = dash > 0 ? parseDecimal(span.first(dash)) : std::nullopt;
+        const auto last = dash > 0 ? parseDecimal(span.sliced(dash + 1)) : std::nullopt;
+        if (first && last && *first <= *last)
             found = ContentRange{*first, *last, *total};
         return true;
     });
@@ -143,7 +162,7 @@ std::optional<ContentRange> contentRange(QByteArrayView header)
 std::optional<qint64> contentRangeStart(QByteArrayView header)
 {
     const std::optional<ContentRange> range = contentRange(header);
-    return range ? std::optional<qint64>(range->first) : std::nullopt;
+    return range && range->first >= 0 ? std::optional<qint64>(range->first) : std::nullopt;
 }
 
 }  // namespace Response

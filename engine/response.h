@@ -8,27 +8,39 @@
 
 namespace Response {
 
-enum class Status { Unknown, Ok200, Partial206, NotFound404, Error };
+// Redirect: 301, 302, 303, 307 or 308. RangeNotSatisfiable: 416.
+enum class Status {
+    Unknown,
+    Ok200,
+    Partial206,
+    NotFound404,
+    Redirect,
+    RangeNotSatisfiable,
+    Error
+};
 
 // A header that grows past this without its blank line is an error.
 constexpr qsizetype MaxHeaderBytes = 64 * 1024;
 
 // Classifies a complete status line (without its CR LF) by its three-digit
 // code, whatever reason phrase follows: "HTTP/1.1 200 OK", "HTTP/1.0 200"
-// and "HTTP/1.1 200 Ok" are all 200. Codes other than 200, 206 and 404, and
-// anything that is not an HTTP/1.0 or 1.1 status line, are Error.
+// and "HTTP/1.1 200 Ok" are all 200. Codes other than these, and anything
+// that is not an HTTP/1.0 or 1.1 status line, are Error.
 Status classifyStatusLine(QByteArrayView line);
 
 // Header fields, looked up in the header lines after the status line; the
 // name is matched at the start of a line in any letter case.
 // Content-Length: the trimmed value; not a number, negative or above
-// 2147483647 gives nothing (unknown).
+// 2^63 - 1 gives nothing (unknown).
 std::optional<qint64> contentLength(QByteArrayView header);
+// The trimmed value of Location, if there is one.
+std::optional<QByteArray> location(QByteArrayView header);
 // Transfer-Encoding whose last coding is "chunked".
 bool isChunked(QByteArrayView header);
 // The first byte of "Content-Range: bytes FIRST-LAST/TOTAL".
 std::optional<qint64> contentRangeStart(QByteArrayView header);
-// FIRST, LAST and TOTAL of that line; TOTAL is -1 when the server wrote "*".
+// FIRST, LAST and TOTAL of that line; TOTAL is -1 when the server wrote "*",
+// FIRST and LAST are -1 for the "bytes */TOTAL" of a 416.
 struct ContentRange {
     qint64 first = 0, last = 0, total = -1;
 };

@@ -90,8 +90,11 @@ QJsonObject entryFor(const TaskRecord &r)
             entry.insert(QLatin1String(f.name), r.*f.member);
     }
     // Sizes go as text: a JSON number keeps only 53 bits.
+    // An exact size of 2147483647 is kept too: alone it reads back as open.
+    const bool exactLargest = r.FileSize == LargestStoredSize && !r.SizeOpen;
     for (const SizeField &f : SizeFields) {
-        if (clampTo32(r.*f.member) != r.*f.member)
+        const bool largestSize = exactLargest && f.member == &TaskRecord::FileSize;
+        if (clampTo32(r.*f.member) != r.*f.member || largestSize)
             entry.insert(QLatin1String(f.name), QString::number(r.*f.member));
     }
     return entry;
@@ -257,7 +260,8 @@ ReadResult read(const QString &path)
         r.PathUncertain = !pathWhole
                           && (GbkText::encode(r.FilePath).size() == PathBytes
                               || r.FilePath.contains(QLatin1Char('?')));
-        if (r.GotSize + 1 < r.FileSize && !r.PathUncertain)
+        r.SizeOpen = r.FileSize == LargestStoredSize && !entry.contains(QLatin1String("size"));
+        if ((r.GotSize + 1 < r.FileSize || r.SizeOpen) && !r.PathUncertain)
             r.GotSize = gotSizeOnDisk(r);
         result.records.append(std::move(r));
     }

@@ -5,9 +5,19 @@ bool isComplete(qint64 fileSize, qint64 gotSize)
     return fileSize > 0 && gotSize + 1 >= fileSize;
 }
 
+bool isComplete(const TaskRecord &task)
+{
+    return !task.SizeOpen && isComplete(task.FileSize, task.GotSize);
+}
+
 QString stateKeyFor(qint64 fileSize, qint64 gotSize)
 {
     return isComplete(fileSize, gotSize) ? QStringLiteral("ok") : QStringLiteral("stop");
+}
+
+QString stateKeyFor(const TaskRecord &task)
+{
+    return isComplete(task) ? QStringLiteral("ok") : QStringLiteral("stop");
 }
 
 int TaskList::appendSpare()

@@ -18,13 +18,23 @@ struct TaskRecord {
     // Read back without its whole value, the path may be another file than
     // the one chosen: it is not written to until the user chooses again.
     bool PathUncertain = false;
+    // Read back as the record's largest size without its exact value: the
+    // file has 2 GiB or more, and only the server can say how much.
+    bool SizeOpen = false;
 };
+
+// The largest size a record stores; a larger one is stored as this.
+constexpr qint64 LargestStoredSize = 2147483647;
 
 // A task is complete when its size is known and at most one byte is missing.
 bool isComplete(qint64 fileSize, qint64 gotSize);
 
+// The same for a task: never complete while its size is open.
+bool isComplete(const TaskRecord &task);
+
 // The state key a row gets from its sizes: "ok" or "stop".
 QString stateKeyFor(qint64 fileSize, qint64 gotSize);
+QString stateKeyFor(const TaskRecord &task);
 
 // The most rows the list can hold: row indices are 16-bit signed.
 constexpr int MaxTasks = 32766;

@@ -113,6 +113,9 @@ void frmDown::loadTaskList()
         AddUrl(record.Url, QString::number(record.FileSize), QString::number(record.GotSize),
                record.FilePath);
         DownTask(DownTask.appendSpare()) = record;
+        // A size read back as "2 GiB or more" says nothing of being complete.
+        if (record.SizeOpen)
+            setRowState(rowCount(), stateKeyFor(record));
     }
     loadingList_ = false;
     unshown_ = result.unshown;

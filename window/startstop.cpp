@@ -61,7 +61,7 @@ void frmDown::LView_DblClick()
                 setRowText(r, 2, QString::number(onDisk));
             }
         }
-        if (isComplete(rec.FileSize, rec.GotSize)) {
+        if (isComplete(rec)) {
             ui_.lblTishi->setText(rec.FilePath + QStringLiteral("已经下载完毕！！！"));
             appendLog(ui_.lblTishi->text());
             return;
