@@ -108,9 +108,10 @@ private Q_SLOTS:
         QTest::newRow("listed already") << Press{"http://h/a", "", "PA", "", dup};
         QTest::newRow("nothing typed") << Press{"", "", "", "", ""};
         QTest::newRow("proxy unticked again") << Press{u, "x", "PAP", none, ""};
-        const QList<std::pair<const char *, int>> ports{{"8080abc", 8080}, {"80.5", 80},
-                                                        {"31\n28", 3128},  {"abc", 0},
-                                                        {"-5", -5},        {"32768", no}};
+        // No number, 0 or a negative port would mean no proxy at all.
+        const QList<std::pair<const char *, int>> ports{
+            {"8080abc", 8080}, {"80.5", 80}, {"31\n28", 3128}, {"abc", no},
+            {"", no},          {"0", no},    {"-5", no},       {"32768", no}};
         for (const auto &[text, port] : ports) {
             const QString stored = u + "|-1|h|" + QString::number(port) + "||";
             QTest::newRow(text) << Press{u, text, "P", port == no ? "" : stored,

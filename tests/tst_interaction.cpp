@@ -22,6 +22,12 @@ struct Drop {
 };
 Q_DECLARE_METATYPE(Drop)
 
+static QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 class TestInteraction : public QObject {
     Q_OBJECT
 
@@ -164,14 +170,19 @@ private Q_SLOTS:
         QVector<TaskRecord> records(32767);
         for (int i = 0; i < records.size(); ++i)
             records[i].Url = QString("http://h/%1").arg(i);
+        records.last().Url = QString(200, 'u');  // past the rows, and kept whole
         QVERIFY(TaskListFile::write(file(TaskListFile::FileName), records));
+        const QByteArray stored = bytesOf(file(TaskListFile::FileName));
         open();
         addByDialog("http://h/more");
         drop(true, "http://h/more"), drop(false, "http://h/more");
-        QVERIFY(w_->rowCount() == 32766 && w_->DownTask.upperBound() == 32767
-                && fake_->messages.isEmpty());
+        QVERIFY(w_->rowCount() == 32766 && w_->DownTask.upperBound() == 32767);
+        QCOMPARE(fake_->messages,
+                 QStringList(3, "任务列表已满（最多32766个任务），不能再加入新任务！"));
+        QVERIFY(w_->logText().contains("另有1个任务超出了32766个的上限，没有显示，会原样保存"));
         w_->close();
-        QCOMPARE(QFileInfo(file(TaskListFile::FileName)).size(), 32766 * TaskListFile::RecordSize);
+        QCOMPARE(bytesOf(file(TaskListFile::FileName)), stored);
+        QCOMPARE(TaskListFile::read(file(TaskListFile::FileName)).unshown.size(), 1);
     }
 };
 

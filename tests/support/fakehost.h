@@ -33,7 +33,10 @@ struct EngineFixture : DownHost {
         return int(tasks.size());
     }
     // Starts `row` on slot 1 as a double-click does, to the record's file.
-    bool start(int row) { return engine.StartTask(1, row, task(row).FilePath); }
+    bool start(int row)
+    {
+        return engine.StartTask(1, row, task(row).FilePath) == DownEngine::StartResult::Started;
+    }
     // Waits until the session of slot 1 has ended.
     bool waitEnded(int ms = 20000)
     {
