@@ -30,7 +30,7 @@ FILES = [("big.bin", 1024 * MiB), ("mid.bin", 100 * MiB)]
 TOOLS = ["zipvane", "curl", "wget", "aria2c"]
 GOALS = {
     "wall": 0.6, "cpu": 0.6, "rss_mib": 64, "two_ratio": 1.5, "startup_ms": 1000,
-    "redraw_ms": 5, "stall_ms": 50, "wait_pct": 2,
+    "redraw_ms": 5, "stall_ms": 50, "wait_pct": 2, "tls": 0.8,
 }
 
 
@@ -65,8 +65,25 @@ def sha256(path):
     return digest.hexdigest()
 
 
+def make_certificates(work):
+    """A CA and a certificate for 127.0.0.1 signed by it, made for this run."""
+    ca, key, cert = (os.path.join(work, n) for n in ("ca.pem", "server.key", "server.pem"))
+    quiet = dict(check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Zipvane bench CA", "-keyout", ca + ".key", "-out", ca], **quiet)
+    subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
+                    "-keyout", key, "-out", cert + ".csr"], **quiet)
+    with open(cert + ".ext", "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1\n")
+    subprocess.run(["openssl", "x509", "-req", "-in", cert + ".csr", "-CA", ca, "-CAkey",
+                    ca + ".key", "-CAcreateserial", "-days", "2", "-extfile", cert + ".ext",
+                    "-out", cert], **quiet)
+    return ca, key, cert
+
+
 def start_nginx(work, root):
-    port = free_port()
+    port, tls_port = free_port(), free_port()
+    _, key, cert = make_certificates(work)
     conf = os.path.join(work, "nginx.conf")
     with open(conf, "w") as f:
         f.write(f"""daemon off;
@@ -86,6 +103,13 @@ http {{
     listen 127.0.0.1:{port};
     root {root};
   }}
+  server {{
+    listen 127.0.0.1:{tls_port} ssl;
+    ssl_certificate {cert};
+    ssl_certificate_key {key};
+    ssl_protocols TLSv1.2 TLSv1.3;
+    root {root};
+  }}
 }}
 """)
     nginx = shutil.which("nginx") or "/usr/sbin/nginx"
@@ -93,7 +117,7 @@ http {{
     for _ in range(100):
         try:
             socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-            return proc, port
+            return proc, port, tls_port
         except OSError:
             time.sleep(0.05)
     proc.kill()
@@ -131,11 +155,11 @@ def figures(text):
     return {k: float(v) for k, v in re.findall(r"(\w+)=([-\d.]+)", text)}
 
 
-def tool_argv(tool, zvbench, url, target):
+def tool_argv(tool, zvbench, url, target, ca=None):
     if tool == "zipvane":
         return [zvbench, "download", url, target]
     if tool == "curl":
-        return ["curl", "-s", "-o", target, url]
+        return ["curl", "-s", "-o", target, url] + (["--cacert", ca] if ca else [])
     if tool == "wget":
         return ["wget", "-q", "-O", target, url]
     return ["aria2c", "-q", "-x1", "-s1", "--allow-overwrite=true",
@@ -178,8 +202,11 @@ def main():
     digests = {name: write_random(os.path.join(root, name), size) for name, size in FILES}
     os.symlink("big.bin", os.path.join(root, "big2.bin"))
     digests["big2.bin"] = digests["big.bin"]
-    nginx, port = start_nginx(work, root)
+    nginx, port, tls_port = start_nginx(work, root)
+    ca = os.path.join(work, "ca.pem")
+    tls_env = dict(env, ZV_BENCH_CA=ca)
     url = lambda name: f"http://127.0.0.1:{port}/{name}"
+    tls_url = lambda name: f"https://127.0.0.1:{tls_port}/{name}"
     target = lambda name: os.path.join(out, name)
 
     def checked(name, code, argv):
@@ -203,6 +230,12 @@ def main():
                     results.setdefault((tool, name), []).append((wall, cpu, rss, size))
                     if tool == "zipvane":
                         arrivals.setdefault(name, []).append(figures(text)["arrivals"])
+            # The same 1 GiB over TLS, Zipvane and curl in turn.
+            for tool in (["zipvane", "curl"] if r % 2 == 0 else ["curl", "zipvane"]):
+                argv = tool_argv(tool, zvbench, tls_url("big.bin"), target("big.bin"), ca)
+                code, text, wall, cpu, rss = run_child(argv, tls_env)
+                checked("big.bin", code, argv)
+                results.setdefault((tool, "big.bin https"), []).append((wall, cpu, rss, 1024 * MiB))
             print(f"bench: round {r + 1} of {rounds} done", flush=True)
 
         # Two at once against one alone, alternating; stalls; start-up; redraws.
@@ -258,9 +291,10 @@ def main():
              "| peak RSS MiB | × curl | MB/s |",
              "|---|---|---|---|---|---|---|---|---|"]
     verdicts = []
-    for name, size in FILES:
+    for name, size in FILES + [("big.bin https", 1024 * MiB)]:
         base = {}
-        for tool in ["curl"] + [t for t in TOOLS if t != "curl"]:
+        tools = TOOLS if "https" not in name else ["zipvane", "curl"]
+        for tool in ["curl"] + [t for t in tools if t != "curl"]:
             runs = results[(tool, name)]
             wall, cpu, rss = (summary([x[i] for x in runs]) for i in range(3))
             if tool == "curl":
@@ -276,6 +310,11 @@ def main():
                              ("CPU time ≤ 0.6 × curl (1 GiB)", f"{rc:.2f}", rc <= GOALS["cpu"]),
                              ("peak memory ≤ 64 MiB (1 GiB)", f"{rss[0] / 1024:.1f} MiB",
                               rss[0] / 1024 <= GOALS["rss_mib"])]
+            if tool == "zipvane" and name == "big.bin https":
+                verdicts += [("wall time ≤ 0.8 × curl (1 GiB, https)", f"{rw:.2f}",
+                              rw <= GOALS["tls"]),
+                             ("CPU time ≤ 0.8 × curl (1 GiB, https)", f"{rc:.2f}",
+                              rc <= GOALS["tls"])]
     med = lambda kind, i: statistics.median(x[i] for x in pairs[kind])
     o, t = summary([x[0] for x in pairs["one"]]), summary([x[0] for x in pairs["two"]])
     o_cpu, t_cpu = med("one", 1), med("two", 1)

@@ -3,13 +3,13 @@
 #include <QString>
 
 struct UrlParts {
-    bool mSecure = false;  // https: the same request, over TLS
     QString mHost;         // after "http://" up to the first "/": the Host line
     QString mConnectHost;  // mHost without a ":port" (and without IPv6 brackets)
     int mPort = 80;        // the port written in the URL, else 80 (443 for https)
     QString mPath;         // from the first "/" after the host to the end
     QString mFile;         // after the last "/" of the whole URL
     QString mTarget;       // the whole URL as a proxy is asked for it
+    bool mSecure = false;  // https: the same request, over TLS
 };
 
 // A "#fragment" is the reader's, never sent; mPath and mTarget carry a blank

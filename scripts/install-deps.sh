@@ -11,7 +11,7 @@ packages=(
   xvfb xauth xdotool imagemagick
   dpkg-dev desktop-file-utils
   nginx-light tinyproxy
-  python3
+  python3 openssl ca-certificates
   clang libclang-rt-14-dev
 )
 

@@ -49,6 +49,7 @@ public:
     }
     const quint16 port = freeLoopbackPort();
     QByteArray served;
+    QString root() const { return dir_.path(); }
 
 private:
     bool write(const QString &name, const QByteArray &bytes)

@@ -25,21 +25,23 @@ TestCertificates makeTestCertificates(const QString &folder)
         return false;
     };
     // Each signed certificate: its validity in days and its subjectAltName.
-    const auto sign = [&](const QString &out, const char *days, const char *altName) {
+    const auto sign = [&](const QString &out, const char *days, const char *altName,
+                          const QString &request) {
         QFile ext(out + ".ext");
         ext.open(QIODevice::WriteOnly);
         ext.write(QByteArray("subjectAltName=") + altName + "\n");
         ext.close();
-        return run({"x509", "-req", "-in", csr, "-CA", c.ca, "-CAkey", caKey, "-CAcreateserial",
-                    "-days", days, "-extfile", ext.fileName(), "-out", out});
+        return run({"x509", "-req", "-in", request, "-CA", c.ca, "-CAkey", caKey,
+                    "-CAcreateserial", "-days", days, "-extfile", ext.fileName(), "-out", out});
     };
     run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Zipvane test CA", "-days",
          "2", "-keyout", caKey, "-out", c.ca});
     run({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout", c.key,
          "-out", csr});
-    sign(c.good, "2", "IP:127.0.0.1");
-    sign(c.expired, "-1", "IP:127.0.0.1");  // it ended a day before it began
-    sign(c.otherHost, "2", "DNS:other.invalid");
+    run({"req", "-new", "-key", c.key, "-subj", "/CN=other.invalid", "-out", csr + ".other"});
+    sign(c.good, "2", "IP:127.0.0.1", csr);
+    sign(c.expired, "-1", "IP:127.0.0.1", csr);  // it ended a day before it began
+    sign(c.otherHost, "2", "DNS:other.invalid", csr + ".other");
     run({"x509", "-req", "-in", csr, "-signkey", c.key, "-days", "2", "-out", c.selfSigned});
     if (c.error.isEmpty()) {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
