@@ -357,14 +357,17 @@ clsDown::Written clsDown::writeBody(const char *data, qint64 n)
 
     // Unbuffered, so a write cut short is cut short on disk too, and the cut
     // below takes it back whatever the arrival's size.
+    // Deleted, cut or grown by someone else since our last arrival: whatever
+    // we wrote now would land at the wrong place (or make the file anew).
+    const QFileInfo onDisk(mFile);
+    if (n > 0 && (onDisk.exists() ? onDisk.size() : 0) != ReceiveBytes)
+        return Written::LocalChanged;
     QFile file(mFile);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return Written::Failed;
     if (n == 0)
         return Written::Ok;
     const qint64 before = file.size();
-    // Deleted, cut or grown by someone else since our last arrival: whatever
-    // we wrote now would land at the wrong place.
     if (before != ReceiveBytes)
         return Written::LocalChanged;
     // Written before counted: the counts never claim bytes the file lacks.

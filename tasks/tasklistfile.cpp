@@ -255,12 +255,14 @@ ReadResult read(const QString &path)
         TaskRecord r = decodeRecord(bytes);
         if (r.Url.isEmpty())
             continue;  // a record without a URL would have no row
-        const bool pathWhole = applyEntry(entry, r) && entry.contains(QLatin1String("path"));
+        const bool applied = applyEntry(entry, r);
+        const bool pathWhole = applied && entry.contains(QLatin1String("path"));
         // Cut to its field, or a character GBK lacks stored as "?".
         r.PathUncertain = !pathWhole
                           && (GbkText::encode(r.FilePath).size() == PathBytes
                               || r.FilePath.contains(QLatin1Char('?')));
-        r.SizeOpen = r.FileSize == LargestStoredSize && !entry.contains(QLatin1String("size"));
+        r.SizeOpen = r.FileSize == LargestStoredSize
+                     && !(applied && entry.contains(QLatin1String("size")));
         if ((r.GotSize + 1 < r.FileSize || r.SizeOpen) && !r.PathUncertain)
             r.GotSize = gotSizeOnDisk(r);
         result.records.append(std::move(r));

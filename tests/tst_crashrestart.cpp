@@ -1,10 +1,17 @@
-// A download killed with SIGKILL at moments spread over its transfer and
+// The program killed with SIGKILL at moments spread over a download and
 // started again, as after a crash: the file only ever holds a prefix of the
-// source, and the last start completes it byte for byte. The download runs in
-// a child, this program started again as "--download URL PATH", which
-// resumes from what the file holds, as a restarted program does.
+// source, the list the program wrote holds the task with its size once
+// bytes have come, and the last start completes it byte for byte. The
+// program is this test started again as "--download URL PATH": the real
+// window on the list beside PATH, which adds the URL once and starts it.
 #include "support/fakehost.h"
+#include "support/fakeseams.h"
 #include "support/realservers.h"
+#include "tasks/tasklistfile.h"
+#include "widgets/tasklistview.h"
+#include "window/frmdown.h"
+
+#include <QApplication>
 
 class tst_CrashRestart : public QObject {
     Q_OBJECT
@@ -16,28 +23,38 @@ private Q_SLOTS:
             QSKIP(qPrintable(why));
         QTemporaryDir saved;
         const QString path = saved.filePath("f.bin");
+        const QString list = saved.filePath(TaskListFile::FileName);
         const QStringList args{"--download", QString("http://127.0.0.1:%1/f.bin").arg(nginx.port),
                                path};
         QProcess child;
         for (int run = 0; run <= 20; ++run) {  // the last run is left to finish
             child.start(QCoreApplication::applicationFilePath(), args);
-            if (!child.waitForFinished(run < 20 ? 50 + run * 10 : 120000))
+            if (!child.waitForFinished(run < 20 ? 150 + run * 20 : 120000))
                 child.kill(), child.waitForFinished();
             QVERIFY(nginx.served.startsWith(readFile(path)));
+            const TaskRecord task = TaskListFile::read(list).records.value(0);
+            if (QFileInfo(path).size() > (1 << 20))
+                QCOMPARE(std::pair(task.FilePath, task.FileSize), std::pair(path, 8ll << 20));
         }
         QVERIFY(readFile(path) == nginx.served);
+        QCOMPARE(TaskListFile::read(list).records.value(0).GotSize, 8 << 20);
     }
 };
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     tst_CrashRestart test;
     if (argc < 4 || qstrcmp(argv[1], "--download") != 0)
         return QTest::qExec(&test, argc, argv);
-    EngineFixture f;  // resumes from what the file holds
-    const int row = f.addTask(argv[2], argv[3], 0, QFileInfo(argv[3]).size());
-    return f.start(row) && f.waitEnded(120000) ? 0 : 1;
+    auto seams = std::make_shared<FakeSeamsState>();
+    seams->savePath = QString(argv[3]);
+    frmDown w(fakeSeams(seams), QFileInfo(argv[3]).path());
+    if (w.rowCount() == 0)
+        w.AddNewUrl(argv[2]);
+    w.ui().LView->setCurrentItem(w.ui().LView->topLevelItem(0));
+    w.LView_DblClick();
+    return QTest::qWaitFor([&] { return w.rowState(1) == "ok"; }, 120000) ? 0 : 1;
 }
 
 #include "tst_crashrestart.moc"

@@ -58,8 +58,9 @@ void buildTabControl(frmDownUi &w, QWidget *central)
         w.SSTab1Pages[i]->setObjectName(QStringLiteral("SSTab1Page%1").arg(i));
     }
     w.txtInfo = logBox(w.SSTab1Pages[0], "txtInfo", twipsRect(60, 300, 6192, 3432));
-    // The log keeps its last lines only: a long run must not grow it forever.
-    w.txtInfo->setMaximumBlockCount(10000);
+    // The log keeps its last 10,000 lines (and the empty one after the last
+    // line end) only: a long run must not grow it forever.
+    w.txtInfo->setMaximumBlockCount(10001);
     for (int i = 0; i < 3; ++i) {
         w.Pic[i]
             = place(new BlockMapPanel(w.SSTab1Pages[1]), "Pic", twipsRect(60, 360, 6192, 3372));

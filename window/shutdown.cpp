@@ -73,7 +73,8 @@ void frmDown::saveTaskList()
     const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QString fallback = QDir(dataFolder).filePath(TaskListFile::FileName);
     QString fallbackError;
-    if (QFileInfo(fallback) != QFileInfo(listPath_) && QDir().mkpath(dataFolder)
+    if (QFileInfo(fallback).absoluteFilePath() != QFileInfo(listPath_).absoluteFilePath()
+        && QDir().mkpath(dataFolder)
         && TaskListFile::write(fallback, records, &fallbackError, {}, unshown_)) {
         seams_.message(this, QStringLiteral("任务列表无法保存到") + listPath_
                                  + QStringLiteral("，已改为保存到") + fallback);
