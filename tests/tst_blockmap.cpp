@@ -20,11 +20,10 @@ static QChar circleAt(const QImage &image, int k)
     return colours == "#0000ff#ff0000" ? 'B' : colours == "#ffffff#000000" ? 'W' : '.';
 }
 
-// DrawDownPic(index, mNum, mFlen, ReceiveBytes) for each of `calls`, on a
-// blank panel; `map` holds blocks 1.. as circleAt reads them, '.' beyond;
-// `column` is row 1's "已下载大小" ("100" before), the row of the slot's session.
+// DrawDownPic(1, mNum, mFlen, ReceiveBytes) for each of `calls`, on a blank
+// panel; `map` holds blocks 1.. as circleAt reads them, '.' beyond; `column`
+// is row 1's "已下载大小" ("100" before), the row of slot 1's session.
 struct MapCase {
-    int index;
     QList<std::array<qint64, 3>> calls;
     QString map, column;
 };
@@ -38,16 +37,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<MapCase>("c");
         const qint64 max = 2147483647;
-        QTest::newRow("under one block") << MapCase{0, {{0, 4095, 0}}, "", "100"};
-        QTest::newRow("length unknown") << MapCase{1, {{4096, 0, 0}}, "B", "4096"};
-        QTest::newRow("rows of 50")
-            << MapCase{0, {{0, 51 << 12, 50 << 12}}, QString(50, 'B') + 'W', "100"};
-        QTest::newRow("first arrival") << MapCase{1, {{9000, 20000, 0}}, "BBWW", "9000"};
-        QTest::newRow("later arrival") << MapCase{2, {{1000, 0, 8000}}, ".B", "9000"};
-        QTest::newRow("redraw clears")
-            << MapCase{0, {{0, 60 << 12, 60 << 12}, {0, 10000, 0}}, "WW", "100"};
+        // Whole blocks only; a later arrival adds its own, whatever length it gives.
+        QTest::newRow("arrivals") << MapCase{{{9000, 20000, 0}, {4000, 0, 9000}}, "BBBW", "13000"};
+        QTest::newRow("redraw clears, 50 a row") << MapCase{
+            {{0, 60 << 12, 60 << 12}, {0, 51 << 12, 50 << 12}}, QString(50, 'B') + 'W', "100"};
         // 28 rows fit the panel: whole, however much of the map lies below.
-        QTest::newRow("largest file") << MapCase{0, {{0, max, max}}, QString(1400, 'B'), "100"};
+        QTest::newRow("largest file") << MapCase{{{0, max, max}}, QString(1400, 'B'), "100"};
     }
     void drawing()
     {
@@ -55,10 +50,10 @@ private Q_SLOTS:
         QTemporaryDir dir;
         frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
         m.AddUrl("http://h/a", "0", "100", {});
-        m.engine().Down(c.index)->WhichDown = 1;
+        m.engine().Down(1)->WhichDown = 1;
         for (const auto &[mNum, mFlen, ReceiveBytes] : c.calls)
-            m.DrawDownPic(c.index, mNum, mFlen, ReceiveBytes);
-        const QImage painted = m.ui().Pic[c.index]->grab().toImage();
+            m.DrawDownPic(1, mNum, mFlen, ReceiveBytes);
+        const QImage painted = m.ui().Pic[1]->grab().toImage();
         QString seen;
         for (int k = 1; k <= qMax(60, int(c.map.size())); ++k)
             seen += circleAt(painted, k);
