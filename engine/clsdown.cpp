@@ -103,6 +103,7 @@ bool clsDown::connectAndSend(bool viaProxy)
             in.ReceiveBytes = ReceiveBytes;
             socket.SendData(BuildRequest(in));
             requestSent_ = true;
+            lastHeardMs = host.monotonicMs();
             rangeSent_ = mFlen > 0;
             return true;
         }
@@ -138,8 +139,18 @@ SaveResult clsDown::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 
             if (bodyStart >= 0)
                 return SaveResult::Error;
             break;
-        case Response::Status::Error:
+        case Response::Status::Error: {
+            const int code = header_.code();
+            if (code != 408 && code != 429 && code != 500 && code != 502 && code != 503
+                && code != 504)
+                return SaveResult::Error;
+            // A busy server may say when to come back, further down its header.
+            if (bodyStart < 0)
+                break;
+            serverBusy_ = true;
+            retryAfter_ = Response::retryAfter(header_.header()).value_or(-1);
             return SaveResult::Error;
+        }
         case Response::Status::Ok200:
             result = SaveResult::Ok200;
             break;

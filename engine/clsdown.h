@@ -49,6 +49,9 @@ public:
     QString mFile;
     // mFlen is a lower bound (2 GiB or more): the server tells the exact size.
     bool mSizeOpen = false;
+    // When the server was last heard from (or the request went out), on the
+    // engine's clock.
+    qint64 lastHeardMs = 0;
 
     bool AnalyzeUrl();
     bool StartDown();
@@ -66,6 +69,10 @@ public:
 
     // The request has gone out: from here on a stop ends the session at once.
     bool requestSent() const { return requestSent_; }
+    // The server answered that it cannot serve now (408, 429, 500, 502, 503
+    // or 504), and how many seconds it asked to wait (-1: it did not say).
+    bool serverBusy() const { return serverBusy_; }
+    qint64 retryAfterSeconds() const { return retryAfter_; }
     // The body has ended: its declared length or its last chunk has arrived
     // (or a 416 said the file is whole).
     bool bodyDone() const { return bodyDone_; }
@@ -92,6 +99,8 @@ private:
     bool rangeSent_ = false;  // the request asked for the rest of a known length
     qint64 bodyLeft_ = -1;    // bytes the answer still declares; -1 = unknown
     bool bodyDone_ = false;
+    bool serverBusy_ = false;
+    qint64 retryAfter_ = -1;
     QString currentUrl_;   // the URL asked for now: DownUrl or a redirect's
     QStringList visited_;  // every URL asked for, to see a loop
     int hops_ = 0;

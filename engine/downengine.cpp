@@ -61,6 +61,7 @@ bool DownEngine::slotFree(int slot) const
 
 std::shared_ptr<clsDown> DownEngine::newSession(int slot)
 {
+    meters_[slot].reset();
     down_[slot] = std::make_shared<clsDown>(*this);
     return down_[slot];
 }
@@ -132,6 +133,7 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
                              const QString &ClsStr)
 {
     const bool holdsSlot = slot >= 0 && slot <= 2 && down_[slot] == session;
+    const bool firstEnd = session->bBusy;  // a wait may end its session a second time
     const int W = session->WhichDown;
     if (W > 0) {
         const TaskRecord &R = host_.task(W);
@@ -150,18 +152,22 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
         wsock_[slot]->Close();
         DownRow[slot] = 0;
     }
+    if (W > 0 && holdsSlot && firstEnd)
+        scheduleRetry(*session, W, ClsStr);
 }
 
 void DownEngine::Timer1Tick()
 {
+    // A server silent this long after our request has gone away without a word.
+    constexpr qint64 StallMs = 60000;
     const qint64 now = host_.monotonicMs();
     for (int i = 1; i <= 2; ++i) {
-        const clsDown &session = *down_[i];
+        const std::shared_ptr<clsDown> session = down_[i];
         if (DownRow[i] > 0) {
-            const qint64 seconds = qMax<qint64>(0, (now - session.StartTime) / 1000);
+            const qint64 seconds = qMax<qint64>(0, (now - session->StartTime) / 1000);
             host_.setRowText(DownRow[i], 3, clockText(seconds));
         }
-        if (session.bBusy)
+        if (session->bBusy)
             ++dotStep_[i];
         else
             dotStep_[i] = 0;
@@ -169,7 +175,71 @@ void DownEngine::Timer1Tick()
             dotStep_[i] = 0;
             dotColor_[i] = dotColor_[i] == Dot::Red ? Dot::Green : Dot::Red;
         }
+        if (session->bBusy && session->requestSent()) {
+            meters_[i].sample(now, session->ReceiveBytes);
+            if (now - session->lastHeardMs >= StallMs)
+                CloseSocket(i, QStringLiteral("超时"));
+        }
     }
+    startDueRetry(now);
+}
+
+DownEngine::Progress DownEngine::progressOf(int slot) const
+{
+    const clsDown &session = *down_[slot];
+    if (!session.bBusy || DownRow[slot] <= 0)
+        return {};
+    const TaskRecord &task = host_.task(DownRow[slot]);
+    const qint64 size = task.SizeOpen ? 0 : task.FileSize;
+    const double speed = meters_[slot].speed();
+    return {Figures::percent(task.GotSize, size), Figures::speed(speed),
+            Figures::timeLeft(task.GotSize, size, speed)};
+}
+
+void DownEngine::scheduleRetry(const clsDown &session, int row, const QString &reason)
+{
+    // What the network did, not what the server answered or we did.
+    static const QStringList transient{
+        QStringLiteral("winsock关闭"), QStringLiteral("Winsock出错"), QStringLiteral("超时"),
+        QStringLiteral("连接服务器时间过长"), QStringLiteral("连接代理服务器时间过长")};
+    const TaskRecord &task = host_.task(row);
+    const bool again = !session.bCancel && task.FileSize > 0 && !isComplete(task)
+                       && (session.serverBusy() || transient.contains(reason));
+    if (!again) {
+        retries_.remove(row);
+        return;
+    }
+    Retry &retry = retries_[row];
+    if (retry.tries >= MaxRetries) {
+        retries_.remove(row);
+        host_.setRowState(row, QStringLiteral("error"));
+        return;
+    }
+    const qint64 asked = session.retryAfterSeconds();
+    const qint64 delayMs = asked >= 0 && asked <= 300 ? asked * 1000 : 5000 << retry.tries;
+    retry.dueMs = host_.monotonicMs() + delayMs;
+}
+
+void DownEngine::startDueRetry(qint64 now)
+{
+    if (startingRetry_)
+        return;  // a connect wait of ours is running below
+    int row = 0;
+    for (auto it = retries_.cbegin(); it != retries_.cend(); ++it) {
+        if (it->dueMs >= 0 && it->dueMs <= now && (row == 0 || it->dueMs < retries_[row].dueMs))
+            row = it.key();
+    }
+    const int slot = slotFree(1) ? 1 : slotFree(2) ? 2 : 0;
+    if (row == 0 || slot == 0 || DownRow[1] == row || DownRow[2] == row)
+        return;  // it waits for a slot
+    Retry &retry = retries_[row];
+    retry.dueMs = -1;
+    ++retry.tries;
+    const TaskRecord &task = host_.task(row);
+    host_.appendLog(QStringLiteral("第%1次重试：").arg(retry.tries + 1) + task.Url);
+    startingRetry_ = true;
+    StartTask(slot, row, task.FilePath);
+    startingRetry_ = false;
 }
 
 void DownEngine::processEventsRound()
@@ -199,6 +269,7 @@ void DownEngine::Wsock_DataArrival(int Index, qint64 bytesTotal)
     const QByteArray bytes = wsock_[Index]->GetData();
     if (!session->bBusy)
         return;
+    session->lastHeardMs = host_.monotonicMs();
     // The byte asked for in the Range line: nothing is written before the
     // header has ended, so this is still the count the request was built from.
     const qint64 rangeStart = session->ReceiveBytes;

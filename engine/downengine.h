@@ -6,6 +6,9 @@
 #include "engine/clsdown.h"
 #include "engine/downhost.h"
 #include "engine/downsocket.h"
+#include "engine/progress.h"
+
+#include <QMap>
 
 #include <QObject>
 #include <QTimer>
@@ -51,8 +54,23 @@ public:
     void CloseSocket(const std::shared_ptr<clsDown> &session, const QString &ClsStr);
 
     // One second of the progress timer: elapsed times and the activity dots'
-    // steps and colours, which the window draws.
+    // steps and colours, which the window draws; the speed samples; a
+    // session silent for a minute ended; a retry that is due started.
     void Timer1Tick();
+
+    // The figures of the download on `slot`; empty texts where there are none.
+    struct Progress {
+        QString percent, speed, timeLeft;
+    };
+    Progress progressOf(int slot) const;
+
+    // A session of known size that ends early through no fault of the
+    // answer is started again after 5, 10, 20, 40 and 80 s (or the server's
+    // Retry-After, up to 300 s); then the row stays "error". A start by the
+    // user, a stop or a deletion forgets the row's retries.
+    static constexpr int MaxRetries = 5;
+    bool retryPending(int row) const { return retries_.value(row).dueMs >= 0; }
+    void forgetRetries(int row) { retries_.remove(row); }
     // Black at first; once a cycle is complete, red and green in turn.
     enum class Dot { Black, Red, Green };
     int DotStep(int slot) const { return dotStep_[slot]; }
@@ -78,6 +96,19 @@ private:
     // state are touched only while the session still holds that slot.
     void CloseSocket(const std::shared_ptr<clsDown> &session, int slot, const QString &ClsStr);
 
+    // Decides, as `session` on row `row` ends with `reason`, whether and when
+    // to start it again.
+    void scheduleRetry(const clsDown &session, int row, const QString &reason);
+    // Starts the first due retry on a free slot.
+    void startDueRetry(qint64 now);
+
+    struct Retry {
+        int tries = 0;      // retries so far
+        qint64 dueMs = -1;  // -1: none waiting
+    };
+    QMap<int, Retry> retries_;  // by row
+    bool startingRetry_ = false;
+    std::array<ProgressMeter, 3> meters_;
     DownHost &host_;
     std::array<std::shared_ptr<clsDown>, 3> down_;
     std::array<DownSocket *, 3> wsock_{};

@@ -76,25 +76,46 @@ void forEachField(QByteArrayView header, QByteArrayView name, Visit visit)
 
 }  // namespace
 
-Status classifyStatusLine(QByteArrayView line)
+int statusCode(QByteArrayView line)
 {
     if (!line.startsWith("HTTP/1.1 ") && !line.startsWith("HTTP/1.0 "))
-        return Status::Error;
+        return 0;
     const QByteArrayView rest = line.sliced(9);
     if (rest.size() < 3 || (rest.size() > 3 && !isBlank(rest[3])))
-        return Status::Error;
-    const QByteArrayView code = rest.first(3);
-    if (code == "200")
+        return 0;
+    return int(parseDecimal(rest.first(3)).value_or(0));
+}
+
+Status classifyStatusLine(QByteArrayView line)
+{
+    switch (statusCode(line)) {
+    case 200:
         return Status::Ok200;
-    if (code == "206")
+    case 206:
         return Status::Partial206;
-    if (code == "404")
+    case 404:
         return Status::NotFound404;
-    if (code == "301" || code == "302" || code == "303" || code == "307" || code == "308")
+    case 301:
+    case 302:
+    case 303:
+    case 307:
+    case 308:
         return Status::Redirect;
-    if (code == "416")
+    case 416:
         return Status::RangeNotSatisfiable;
-    return Status::Error;
+    default:
+        return Status::Error;
+    }
+}
+
+std::optional<qint64> retryAfter(QByteArrayView header)
+{
+    std::optional<qint64> seconds;
+    forEachField(header, "Retry-After:", [&](QByteArrayView value) {
+        seconds = parseDecimal(value);
+        return true;
+    });
+    return seconds;
 }
 
 std::optional<qint64> contentLength(QByteArrayView header)
@@ -180,8 +201,10 @@ qsizetype HeaderScanner::feed(QByteArrayView arrival)
     // arrival in front of them: a CR LF may be split across two arrivals.
     if (status_ == Response::Status::Unknown) {
         const qsizetype lineEnd = header_.indexOf("\r\n", qMax<qsizetype>(0, before - 1));
-        if (lineEnd >= 0)
+        if (lineEnd >= 0) {
             status_ = Response::classifyStatusLine(QByteArrayView(header_).first(lineEnd));
+            code_ = Response::statusCode(QByteArrayView(header_).first(lineEnd));
+        }
     }
     const qsizetype end = header_.indexOf("\r\n\r\n", qMax<qsizetype>(0, before - 3));
     if (end < 0)

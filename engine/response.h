@@ -27,6 +27,10 @@ constexpr qsizetype MaxHeaderBytes = 64 * 1024;
 // and "HTTP/1.1 200 Ok" are all 200. Codes other than these, and anything
 // that is not an HTTP/1.0 or 1.1 status line, are Error.
 Status classifyStatusLine(QByteArrayView line);
+// The three-digit code of an HTTP/1.0 or 1.1 status line; 0 for anything else.
+int statusCode(QByteArrayView line);
+// Retry-After in seconds (the date form is not read).
+std::optional<qint64> retryAfter(QByteArrayView header);
 
 // Header fields, looked up in the header lines after the status line; the
 // name is matched at the start of a line in any letter case.
@@ -62,12 +66,14 @@ public:
     // More than MaxHeaderBytes without the end of the header.
     bool tooLong() const { return !done_ && header_.size() > Response::MaxHeaderBytes; }
     Response::Status status() const { return status_; }
+    int code() const { return code_; }
     // The header bytes received so far (up to and including the blank line).
     const QByteArray &header() const { return header_; }
 
 private:
     QByteArray header_;
     Response::Status status_ = Response::Status::Unknown;
+    int code_ = 0;
     bool done_ = false;
 };
 

@@ -55,9 +55,6 @@ private Q_SLOTS:
         const QByteArray bytes = readFile(list());
         QCOMPARE(bytes.mid(2, 180), ("http://h/" + QString(171, 'u')).toLatin1());
         QCOMPARE(bytes.mid(334 + 2, 15), "http://h/?yvind");
-        // Without the companion file a record is all there is.
-        QFile::remove(TaskListFile::companionPath(list()));
-        QCOMPARE(urlsOnDisk(), QStringList({"http://h/" + QString(171, 'u'), "http://h/?yvind"}));
     }
 
     // Every field that a record cuts, once whole in the companion file; an
@@ -140,6 +137,29 @@ private Q_SLOTS:
         for (int i = 0; i < 10005; ++i)
             w->appendLog(QString::number(i));
         QVERIFY(w->logText().startsWith("5\r\n") && w->logText().endsWith("10004\r\n"));
+    }
+
+    // Reset twice, then the rest: the window retries on its own.
+    void retriedInTheWindow()
+    {
+        const QByteArray file(30000, 'r'), head = "HTTP/1.1 206 P\r\nContent-Range: bytes ";
+        ScriptedServer server;
+        const auto reset = ScriptedServer::End::Reset;
+        server.addScript(
+            {{"HTTP/1.1 200 OK\r\nContent-Length: 30000\r\n\r\n" + file.left(10000)}, 50, reset});
+        server.addScript(
+            {{head + "10000-29999/30000\r\n\r\n" + file.mid(10000, 10000)}, 50, reset});
+        server.addScript({{head + "20000-29999/30000\r\n\r\n" + file.mid(20000)}});
+        fake_->savePath = dir_.filePath("r.bin");
+        auto w = open();
+        w->AddNewUrl(QString("http://127.0.0.1:%1/r.bin").arg(server.port()));
+        start(*w, 1);
+        for (int i = 0; i < 2; ++i) {
+            QTRY_VERIFY(w->engine().retryPending(1));
+            fake_->nowMs += 5000 << i, w->Timer1_Timer();
+        }
+        QTRY_COMPARE(w->rowState(1), "ok");
+        QVERIFY(readFile(*fake_->savePath) == file && w->logText().count("次重试：") == 2);
     }
 };
 

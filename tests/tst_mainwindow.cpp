@@ -40,7 +40,9 @@ private Q_SLOTS:
         for (int c = 0; c < m.ui().LView->columnCount(); ++c)
             columns << m.ui().LView->headerItem()->text(c) + " "
                            + QString::number(m.ui().LView->columnWidth(c));
-        QCOMPARE(columns.join(" | "), "URL地址 233 | 大小 80 | 已下载大小 80 | 时间 80");
+        QCOMPARE(
+            columns.join(" | "),
+            "URL地址 233 | 大小 80 | 已下载大小 80 | 时间 80 | 进度 70 | 速度 70 | 剩余时间 70");
         m.show();
         m.minForm()->close();
         m.showMinimized();  // brings the drop window back, whoever closed it

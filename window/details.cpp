@@ -31,9 +31,7 @@ void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
     SelRow = qint16(row);
 
     const TaskRecord &r = DownTask(SelRow);
-    // The box shows plain line breaks; the text itself is kept with CR LF.
-    ui_.txtFile->setPlainText(
-        QString(detailsText(r)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    showDetails(SelRow);
 
     DownEngine &eng = engine();
     if (SelRow == eng.DownRow[1]) {
@@ -47,4 +45,20 @@ void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
 
     if (button == Qt::RightButton)
         ui_.menusetup->popup(globalPos);
+}
+
+void frmDown::showDetails(int row)
+{
+    QString text = detailsText(DownTask(row));
+    DownEngine &eng = engine();
+    for (int slot = 1; slot <= 2; ++slot) {
+        if (eng.DownRow[slot] != row || !eng.Down(slot)->bBusy)
+            continue;
+        const DownEngine::Progress p = eng.progressOf(slot);
+        text += QStringLiteral("进度:        ") + p.percent + QStringLiteral("\r\n")
+                + QStringLiteral("速度:        ") + p.speed + QStringLiteral("\r\n")
+                + QStringLiteral("剩余时间:    ") + p.timeLeft + QStringLiteral("\r\n");
+    }
+    // The box shows plain line breaks; the text itself is kept with CR LF.
+    ui_.txtFile->setPlainText(text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }

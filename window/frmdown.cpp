@@ -2,6 +2,7 @@
 // the handlers: the log, the timer, the drop window and the portal.
 #include "window/frmdown.h"
 
+#include "engine/progress.h"
 #include "tasks/listlocation.h"
 #include "tasks/tasklistfile.h"
 #include "widgets/blockmappanel.h"
@@ -13,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -44,6 +46,13 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     ui_.LView->setColumnWidth(0, ui_.LView->width() - 240);
     for (int column = 1; column < 4; ++column)
         ui_.LView->setColumnWidth(column, 80);
+    // The figures of a running download, after these: the list scrolls to them.
+    ui_.LView->setColumnCount(7);
+    ui_.LView->headerItem()->setText(ProgressColumn, QStringLiteral("进度"));
+    ui_.LView->headerItem()->setText(ProgressColumn + 1, QStringLiteral("速度"));
+    ui_.LView->headerItem()->setText(ProgressColumn + 2, QStringLiteral("剩余时间"));
+    for (int column = ProgressColumn; column < 7; ++column)
+        ui_.LView->setColumnWidth(column, 70);
 
     if (listFolder.isEmpty()) {
         const ListLocation where = chooseListLocation(
@@ -113,6 +122,7 @@ void frmDown::loadTaskList()
         AddUrl(record.Url, QString::number(record.FileSize), QString::number(record.GotSize),
                record.FilePath);
         DownTask(DownTask.appendSpare()) = record;
+        showIdleFigures(rowCount());
         // A size read back as "2 GiB or more" says nothing of being complete.
         if (record.SizeOpen)
             setRowState(rowCount(), stateKeyFor(record));
@@ -156,6 +166,7 @@ void frmDown::Timer1_Timer()
     // a crash loses little more than the last half minute.
     if ((eng.Down(1)->bBusy || eng.Down(2)->bBusy) && ++busySeconds_ % 30 == 0)
         listChanged();
+    showFigures();
     // Each slot's activity dot walks along its own line of the drop window.
     if (!minForm_)
         minForm_ = new MinForm;
@@ -194,4 +205,34 @@ void frmDown::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && isMinimized())
         showMinForm();
+}
+
+void frmDown::showFigures()
+{
+    DownEngine &eng = engine();
+    QStringList tip;
+    for (int slot = 1; slot <= 2; ++slot) {
+        const int row = eng.DownRow[slot];
+        if (row < 1 || row > rowCount() || !eng.Down(slot)->bBusy)
+            continue;
+        const DownEngine::Progress p = eng.progressOf(slot);
+        setRowText(row, ProgressColumn, p.percent);
+        setRowText(row, ProgressColumn + 1, p.speed);
+        setRowText(row, ProgressColumn + 2, p.timeLeft);
+        tip << QFileInfo(DownTask(row).FilePath).fileName() + QStringLiteral("  ") + p.percent
+                   + QStringLiteral("  ") + p.speed;
+        if (row == SelRow)
+            showDetails(row);
+    }
+    if (minForm_)
+        minForm_->setToolTip(tip.join(QLatin1Char('\n')));
+}
+
+void frmDown::showIdleFigures(int row)
+{
+    const TaskRecord &task = DownTask(row);
+    setRowText(row, ProgressColumn,
+               task.SizeOpen ? QString() : Figures::percent(task.GotSize, task.FileSize));
+    setRowText(row, ProgressColumn + 1, QString());
+    setRowText(row, ProgressColumn + 2, QString());
 }

@@ -84,7 +84,18 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
 
+    // The first of the columns of a running download's figures: "进度",
+    // "速度", "剩余时间".
+    static constexpr int ProgressColumn = 4;
+
 private:
+    // The figures of the running downloads in their rows, the drop window's
+    // tooltip and the details of the selected task.
+    void showFigures();
+    // A row that runs no download: its part done when the size is known.
+    void showIdleFigures(int row);
+    // The details box: the task's lines, and its figures while it runs.
+    void showDetails(int row);
     // An arrival's "已下载大小" text: rowText reads it at once, the list
     // shows it with the next coalesced repaint.
     void showGotSize(int row, const QString &text);

@@ -16,6 +16,7 @@ void frmDown::menuDel_Click()
     const int row = selectedRow();
     if (row < 1)
         return;
+    engine().forgetRetries(row);
     setRowState(row, QStringLiteral("delete"));
 }
 

@@ -40,6 +40,9 @@ void frmDown::LView_DblClick()
         }
     }
 
+    // The user's start comes before any retry the row waits for.
+    eng.forgetRetries(r);
+
     // A path read back without its whole value may name another file: the
     // user chooses again, starting from it.
     if (DownTask(r).PathUncertain) {

@@ -122,6 +122,8 @@ void frmDown::setRowState(int row, const QString &key)
         return;
     item->setData(0, StateRole, key);
     listChanged();
+    if (key != QLatin1String("start"))
+        showIdleFigures(row);
     item->setIcon(0, stateIcon(key));
 }
 

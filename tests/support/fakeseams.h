@@ -1,7 +1,7 @@
 #pragma once
 // Seams for window tests: every dialog and the clipboard answer from here and
-// record what they were asked; the clock stands still, and ending the program
-// or opening a URL does nothing.
+// record what they were asked; the clock moves only when the test moves it,
+// and ending the program or opening a URL does nothing.
 #include "window/seams.h"
 
 #include <QDialog>
@@ -16,6 +16,7 @@ struct FakeSeamsState {
     bool answerOk = true;
     std::optional<QString> savePath;
     QString clipboard;
+    qint64 nowMs = 1000;  // the clock, moved by the test
     // Runs instead of a modal dialog; the dialog stays open unless it closes itself.
     std::function<void(QDialog &)> driveDialog = [](QDialog &) {};
 };
@@ -35,7 +36,7 @@ inline Seams fakeSeams(const std::shared_ptr<FakeSeamsState> &s)
     seams.clipboardText = [s] { return s->clipboard; };
     seams.setClipboardText = [s](const QString &text) { s->clipboard = text; };
     seams.endProgram = [] {};
-    seams.monotonicMs = [] { return qint64(1000); };
+    seams.monotonicMs = [s] { return s->nowMs; };
     seams.openUrl = [](const QString &) {};
     seams.execModal = [s](QDialog &dialog) {
         s->driveDialog(dialog);

@@ -1,0 +1,77 @@
+// A running download's figures from a known run of counts, and what keeps
+// a download from hanging: a server gone silent is given up after a minute,
+// and a session of known size that ends early is started again, on the
+// engine's clock (no real waits).
+#include "engine/progress.h"
+#include "support/fakehost.h"
+#include "support/scriptedserver.h"
+
+class tst_Progress : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void figures()
+    {
+        ProgressMeter meter;  // 1000 bytes a second, then 3000: the last 5 s count
+        for (qint64 t = 0, bytes = 0; t <= 10000; t += 1000, bytes += t <= 5000 ? 1000 : 3000)
+            meter.sample(t, bytes);
+        QCOMPARE(meter.speed(), 3000.0);
+        QString shown;
+        for (const double speed : {0.0, 999.0, 1000.0, 12345.0, 1048064.0, 3e9})
+            shown += Figures::speed(speed) + '|';
+        shown += Figures::percent(999, 1000) + Figures::percent(5, 0) + '|'
+                 + Figures::timeLeft(0, 360000, 100) + Figures::timeLeft(1, 2, 0);
+        QCOMPARE(shown,
+                 "0.000 B/s|999 B/s|0.977 KB/s|12.1 KB/s|1.00 MB/s|2.79 GB/s|99.9%|01:00:00");
+    }
+
+    // Closed at half of 10000 bytes, a 503 asking for 7 s, silent for a
+    // minute after 1000 more, then the rest: retries 5, 7 and 20 s after each
+    // end, none a millisecond before.
+    void stallsAndRetries()
+    {
+        const QByteArray file(10000, 'z'), part = "HTTP/1.1 206 P\r\nContent-Range: bytes ";
+        ScriptedServer server;
+        for (const QByteArray &answer :
+             {"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + file.left(5000),
+              QByteArray("HTTP/1.1 503 Busy\r\nRetry-After: 7\r\n\r\n"),
+              part + "5000-9999/10000\r\n\r\n" + file.mid(5000, 1000),
+              part + "6000-9999/10000\r\n\r\n" + file.mid(6000)})
+            server.addScript({{answer},
+                              0,
+                              answer.contains("5000-") ? ScriptedServer::End::KeepOpen
+                                                       : ScriptedServer::End::Close});
+        EngineFixture f;
+        const int row = f.addTask(QString("http://127.0.0.1:%1/f").arg(server.port()), "f", 10000);
+        QVERIFY(f.start(row) && f.waitEnded());
+        for (const qint64 wait : {5000, 7000, 60000, 20000}) {
+            f.clockMs += wait - 1, f.engine.Timer1Tick();
+            QVERIFY(f.engine.Down(1)->bBusy == (wait == 60000));
+            f.clockMs += 1, f.engine.Timer1Tick();
+            QVERIFY(wait == 7000 ? QTest::qWaitFor([&] { return f.task(row).GotSize == 6000; })
+                                 : f.waitEnded());
+        }
+        QCOMPARE(readFile(f.task(row).FilePath), file);
+        QVERIFY(f.log.filter("次重试：").size() == 3
+                && f.log.filter("因为超时被关闭了").size() == 1 && f.states.value(row) == "ok");
+    }
+
+    // Five retries, then "error"; none for a task of unknown size.
+    void givesUp()
+    {
+        ScriptedServer server;
+        server.addScript({{}, 0, ScriptedServer::End::Reset});
+        EngineFixture f;
+        const QString url = QString("http://127.0.0.1:%1/f").arg(server.port());
+        const int known = f.addTask(url, "k", 100), unknown = f.addTask(url, "u");
+        QVERIFY(f.start(unknown) && f.waitEnded() && !f.engine.retryPending(unknown));
+        QVERIFY(f.start(known) && f.waitEnded());
+        for (int i = 0; i < DownEngine::MaxRetries; ++i) {
+            f.clockMs += 5000 << i, f.engine.Timer1Tick();
+            QVERIFY(f.waitEnded());
+        }
+        QVERIFY(f.log.filter("次重试：").size() == 5 && f.states.value(known) == "error");
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Progress)
+#include "tst_progress.moc"
