@@ -12,15 +12,6 @@ namespace {
 // How long one round of a connect wait blocks at most without an event.
 constexpr int WaitTickMs = 50;
 
-QString clockText(qint64 seconds)
-{
-    seconds %= 86400;
-    return QStringLiteral("%1:%2:%3")
-        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
-        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
 }  // namespace
 
 DownEngine::DownEngine(DownHost &host, SocketFactory makeSocket, QObject *parent)
@@ -165,7 +156,7 @@ void DownEngine::Timer1Tick()
         const std::shared_ptr<clsDown> session = down_[i];
         if (DownRow[i] > 0) {
             const qint64 seconds = qMax<qint64>(0, (now - session->StartTime) / 1000);
-            host_.setRowText(DownRow[i], 3, clockText(seconds));
+            host_.setRowText(DownRow[i], 3, Figures::clock(seconds % 86400));
         }
         if (session->bBusy)
             ++dotStep_[i];

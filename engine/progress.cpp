@@ -51,7 +51,11 @@ QString timeLeft(qint64 got, qint64 size, double bytesPerSecond)
 {
     if (size <= 0 || bytesPerSecond <= 0)
         return {};
-    const qint64 seconds = qint64(std::ceil(double(qMax<qint64>(0, size - got)) / bytesPerSecond));
+    return clock(qint64(std::ceil(double(qMax<qint64>(0, size - got)) / bytesPerSecond)));
+}
+
+QString clock(qint64 seconds)
+{
     return QStringLiteral("%1:%2:%3")
         .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
         .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))

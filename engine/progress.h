@@ -22,7 +22,9 @@ namespace Figures {
 QString percent(qint64 got, qint64 size);
 // Three significant digits in B/s, KB/s, MB/s or GB/s (1024 to the next).
 QString speed(double bytesPerSecond);
-// "hh:mm:ss"; empty when the size is not known or nothing moves.
+// "hh:mm:ss" (more hours take more digits).
+QString clock(qint64 seconds);
+// The time left as a clock; empty when the size is not known or nothing moves.
 QString timeLeft(qint64 got, qint64 size, double bytesPerSecond);
 
 }  // namespace Figures
