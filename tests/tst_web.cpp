@@ -56,8 +56,7 @@ private Q_SLOTS:
         QFile had(f.task(row).FilePath);
         QVERIFY(c.had.isEmpty() || (had.open(QIODevice::WriteOnly) && had.write(c.had) == 3));
         had.close();
-        f.start(row);
-        QVERIFY(f.waitEnded());
+        QVERIFY((f.start(row), f.waitEnded()));
         QCOMPARE(f.states.value(row) + " " + f.task(row).Url, c.state + " " + url);
         QVERIFY(f.log.last().endsWith(c.state == "ok" ? "的下载完成了" : "重定向失败被关闭了"));
         QCOMPARE(std::pair(QFile::exists(had.fileName()), readFile(had.fileName())),
