@@ -8,6 +8,7 @@
 #include <QAbstractSocket>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class QTcpSocket;
 
@@ -84,6 +85,10 @@ private:
     // allocation once it has grown to the size arrivals have.
     QByteArray buffer_;
     qsizetype waiting_ = 0;
+    // The most one read takes, and so the most one arrival holds.
+    static constexpr qint64 MaxArrival = 256 * 1024;
+    // Hands out what TLS decrypted in one burst of events, as one arrival.
+    QTimer gather_;
     bool tls_ = false;        // this connection is (to be) encrypted
     bool tunneling_ = false;  // waiting for the proxy's answer to CONNECT
     QByteArray tunnelAnswer_;
