@@ -367,17 +367,19 @@ clsDown::Written clsDown::writeBody(const char *data, qint64 n)
     }
 
     // Unbuffered, so a write cut short is cut short on disk too, and the cut
-    // below takes it back whatever the arrival's size.
-    // Deleted, cut or grown by someone else since our last arrival: whatever
-    // we wrote now would land at the wrong place (or make the file anew).
-    const QFileInfo onDisk(mFile);
-    if (n > 0 && (onDisk.exists() ? onDisk.size() : 0) != ReceiveBytes)
-        return Written::LocalChanged;
+    // below takes it back whatever the arrival's size. A file that already
+    // holds bytes of ours is never made anew: deleted, it is the local file
+    // that changed.
     QFile file(mFile);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return Written::Failed;
+    const QIODevice::OpenMode mode
+        = QIODevice::ReadWrite | QIODevice::Unbuffered
+          | (ReceiveBytes > 0 ? QIODevice::ExistingOnly : QIODevice::NotOpen);
+    if (!file.open(mode))
+        return ReceiveBytes > 0 && !file.exists() ? Written::LocalChanged : Written::Failed;
     if (n == 0)
         return Written::Ok;
+    // Cut or grown by someone else since our last arrival: whatever we wrote
+    // now would land at the wrong place.
     const qint64 before = file.size();
     if (before != ReceiveBytes)
         return Written::LocalChanged;

@@ -74,6 +74,17 @@ void forEachField(QByteArrayView header, QByteArrayView name, Visit visit)
     }
 }
 
+// The trimmed value of the first complete line named `name`.
+std::optional<QByteArrayView> firstField(QByteArrayView header, QByteArrayView name)
+{
+    std::optional<QByteArrayView> found;
+    forEachField(header, name, [&](QByteArrayView value) {
+        found = value;
+        return true;
+    });
+    return found;
+}
+
 }  // namespace
 
 int statusCode(QByteArrayView line)
@@ -110,32 +121,20 @@ Status classifyStatusLine(QByteArrayView line)
 
 std::optional<qint64> retryAfter(QByteArrayView header)
 {
-    std::optional<qint64> seconds;
-    forEachField(header, "Retry-After:", [&](QByteArrayView value) {
-        seconds = parseDecimal(value);
-        return true;
-    });
-    return seconds;
+    const auto value = firstField(header, "Retry-After:");
+    return value ? parseDecimal(*value) : std::nullopt;
 }
 
 std::optional<qint64> contentLength(QByteArrayView header)
 {
-    std::optional<qint64> length;
-    forEachField(header, "Content-Length:", [&](QByteArrayView value) {
-        length = parseDecimal(value);
-        return true;
-    });
-    return length;
+    const auto value = firstField(header, "Content-Length:");
+    return value ? parseDecimal(*value) : std::nullopt;
 }
 
 std::optional<QByteArray> location(QByteArrayView header)
 {
-    std::optional<QByteArray> value;
-    forEachField(header, "Location:", [&](QByteArrayView v) {
-        value = v.toByteArray();
-        return true;
-    });
-    return value;
+    const auto value = firstField(header, "Location:");
+    return value ? std::optional(value->toByteArray()) : std::nullopt;
 }
 
 bool isChunked(QByteArrayView header)
