@@ -20,6 +20,6 @@ installed=$(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 desktop=$root/usr/share/applications/zipvane.desktop
 desktop-file-validate "$desktop" || fail "the desktop entry is not valid"
 for line in 'Name=Zipvane' 'GenericName=Download Manager' 'GenericName[zh_CN]=下载管理器' \
-            'Exec=zipvane' 'Icon=zipvane' 'Categories=Network;FileTransfer;'; do
+            'Exec=zipvane %U' 'Icon=zipvane' 'Categories=Network;FileTransfer;'; do
   grep -qxF "$line" "$desktop" || fail "the desktop entry lacks '$line'"
 done

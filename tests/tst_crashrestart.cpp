@@ -1,7 +1,8 @@
-// The program killed with SIGKILL at moments spread over a download and
-// started again, as after a crash: the file only ever holds a prefix of the
-// source, the list the program wrote holds the task with its size once
-// bytes have come, and the last start completes it byte for byte. The
+// The program killed with SIGKILL or SIGTERM in turn at moments spread over a
+// download and started again, as after a crash or a log-out: the file only
+// ever holds a prefix of the source, the list the program wrote holds the
+// task with its size once bytes have come (after SIGTERM, with its count
+// equal to the file), and the last start completes it byte for byte. The
 // program is this test started again as "--download URL PATH": the real
 // window on the list beside PATH, which adds the URL once and starts it.
 #include "support/fakehost.h"
@@ -10,8 +11,10 @@
 #include "tasks/tasklistfile.h"
 #include "widgets/tasklistview.h"
 #include "window/frmdown.h"
+#include "window/terminationsignals.h"
 
 #include <QApplication>
+#include <csignal>
 
 class tst_CrashRestart : public QObject {
     Q_OBJECT
@@ -29,10 +32,16 @@ private Q_SLOTS:
         QProcess child;
         for (int run = 0; run <= 20; ++run) {  // the last run is left to finish
             child.start(QCoreApplication::applicationFilePath(), args);
-            if (!child.waitForFinished(run < 20 ? 150 + run * 20 : 120000))
-                child.kill(), child.waitForFinished();
+            const bool term = run % 2 == 1;
+            if (!child.waitForFinished(run < 20 ? 150 + run * 20 : 120000)) {
+                term ? void(::kill(pid_t(child.processId()), SIGTERM)) : child.kill();
+                QVERIFY(child.waitForFinished());
+                QCOMPARE(child.exitStatus(), term ? QProcess::NormalExit : QProcess::CrashExit);
+            }
             QVERIFY(nginx.served.startsWith(readFile(path)));
             const TaskRecord task = TaskListFile::read(list).records.value(0);
+            if (term)
+                QCOMPARE(task.GotSize, QFileInfo(path).size());
             if (QFileInfo(path).size() > (1 << 20))
                 QCOMPARE(std::pair(task.FilePath, task.FileSize), std::pair(path, 8ll << 20));
         }
@@ -49,7 +58,10 @@ int main(int argc, char **argv)
         return QTest::qExec(&test, argc, argv);
     auto seams = std::make_shared<FakeSeamsState>();
     seams->savePath = QString(argv[3]);
-    frmDown w(fakeSeams(seams), QFileInfo(argv[3]).path());
+    Seams childSeams = fakeSeams(seams);
+    childSeams.endProgram = Seams::real().endProgram;
+    frmDown w(childSeams, QFileInfo(argv[3]).path());
+    closeOnTerminationSignals(w);
     if (w.rowCount() == 0)
         w.AddNewUrl(argv[2]);
     w.ui().LView->setCurrentItem(w.ui().LView->topLevelItem(0));

@@ -1,11 +1,12 @@
 // The real window against a scripted loopback server: drops on the list and
-// on the drop window, the whole road of one task through stops, restarts and
+// on the drop window, the keyboard, the whole road of one task through stops, restarts and
 // a shortened file to a byte-identical copy, and a full list.
 #include "support/fakehost.h"
 #include "support/fakeseams.h"
 #include "support/scriptedserver.h"
 #include "widgets/minform.h"
 #include "widgets/tasklistview.h"
+#include "window/frmadd.h"
 #include "window/frmdown.h"
 
 #include <QtTest>
@@ -18,6 +19,17 @@ struct Drop {
     QString text, outcome;
 };
 Q_DECLARE_METATYPE(Drop)
+
+// A key pressed on the list (row 1, "http://h/a", selected), on the menu
+// bar, on the window, or in the add dialog once `typed` (its prefilled URL
+// replaced), and what came of it: "urls|row 1's state|names the save dialog
+// was asked for|the menu open|messages and dialogs shown".
+struct Keys {
+    QString on, typed;
+    QKeyCombination key;
+    QString outcome;
+};
+Q_DECLARE_METATYPE(Keys)
 
 class TestInteraction : public QObject {
     Q_OBJECT
@@ -76,6 +88,50 @@ private Q_SLOTS:
         QCOMPARE(fake_->messages.size(), int(d.outcome == "refused"));  // its text: tst_frmadd
         QCOMPARE(w_->rowUrl(2) + w_->DownTask(2).Url, d.outcome == "added" ? d.text + d.text : "");
         QCOMPARE(w_->isMinimized(), d.onList || !fake_->answerOk || ignored);
+    }
+
+    void keyboard_data()
+    {
+        QTest::addColumn<Keys>("k");
+        const QString a = "http://h/a";
+        QTest::newRow("Enter starts") << Keys{"list", {}, Qt::Key_Return, a + ",|stop|a||"};
+        QTest::newRow("Delete marks") << Keys{"list", {}, Qt::Key_Delete, a + ",|delete|||"};
+        QTest::newRow("Alt+F") << Keys{
+            "menu bar", {}, Qt::ALT | Qt::Key_F, a + ",|stop||menufile|"};
+        QTest::newRow("typed over, Enter")
+            << Keys{"dialog", "http://h/b", Qt::Key_Return, a + ",http://h/b|stop|||"};
+        QTest::newRow("Escape") << Keys{"dialog", "http://h/b", Qt::Key_Escape, a + ",|stop|||"};
+        QTest::newRow("unusable URL") << Keys{"dialog", "ftp://h/c", Qt::Key_Enter,
+                                              a + ",|stop|||无法识别的URL地址：ftp://h/c"};
+    }
+    void keyboard()
+    {
+        QFETCH(Keys, k);
+        open();
+        w_->AddNewUrl("http://h/a");
+        select(1), w_->SelRow = 1;
+        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+        fake_->driveDialog = [this](QDialog &d) { fake_->messages << d.windowTitle(); };
+        if (k.on == "dialog") {
+            frmAdd d(*w_);
+            d.show();
+            QTRY_COMPARE(QApplication::focusWidget(), d.txtUrl);  // its URL selected
+            QTest::keyClicks(QApplication::focusWidget(), k.typed);
+            QTest::keyClick(QApplication::focusWidget(), k.key.key(), k.key.keyboardModifiers());
+            const bool open = k.outcome.contains("无法识别");  // 取消 and 加入 unselect the row
+            QCOMPARE(std::pair(d.isVisible(), int(w_->SelRow)), std::pair(open, int(open)));
+        } else {
+            QWidget *on = k.on == "list"       ? static_cast<QWidget *>(w_->ui().LView)
+                          : k.on == "menu bar" ? static_cast<QWidget *>(w_->menuBar())
+                                               : w_.get();
+            QTest::keyClick(on, k.key.key(), k.key.keyboardModifiers());
+        }
+        const QWidget *menu = QApplication::activePopupWidget();
+        QCOMPARE(QStringList({w_->rowUrl(1) + "," + w_->rowUrl(2), w_->rowState(1),
+                              fake_->saveSuggestions.join(','), menu ? menu->objectName() : "",
+                              fake_->messages.join(',')})
+                     .join('|'),
+                 k.outcome);
     }
 
     // Add; start, the save dialog cancelled and then answered; stop; another

@@ -1,10 +1,13 @@
 // What the main window shows before any task exists: the drop window first
-// and again on minimizing, the columns, and every control at its fixed place.
+// and again on minimizing, the columns, every control at its fixed place,
+// Qt's texts in Chinese and, where the desktop has one, the tray icon.
 #include "support/fakeseams.h"
 #include "widgets/minform.h"
 #include "widgets/tasklistview.h"
+#include "widgets/trayicon.h"
 #include "window/frmadd.h"
 #include "window/frmdown.h"
+#include "window/qttranslations.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -55,6 +58,27 @@ private Q_SLOTS:
             = (places(m.centralWidget()) + places(m.minForm()) + places(&add)).join('\n');
         const QByteArray digest = QCryptographicHash::hash(all.toUtf8(), QCryptographicHash::Sha1);
         QVERIFY2(digest.toHex().startsWith("16badc4cd6d4"), qPrintable(all));
+    }
+
+    // Qt's own buttons speak Chinese as the rest does.
+    void qtTexts()
+    {
+        QVERIFY(loadChineseQtTranslations(*qApp));
+        QMessageBox box(QMessageBox::Question, "Zipvane", "?",
+                        QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Ok)->text() + box.button(QMessageBox::Cancel)->text(),
+                 "确定取消");
+    }
+
+    void tray()
+    {
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("this desktop has no system tray: the window goes without one");
+        QTemporaryDir dir;
+        frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
+        QVERIFY(m.trayIcon() && m.trayIcon()->icon()->isVisible());
+        const QList<QAction *> items = m.trayIcon()->icon()->contextMenu()->actions();
+        QCOMPARE(items.value(0)->text() + items.value(1)->text(), "显示主窗口退出");
     }
 };
 

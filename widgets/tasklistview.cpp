@@ -3,6 +3,7 @@
 #include "widgets/droptext.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 TaskListView::TaskListView(QWidget *parent) : QTreeWidget(parent)
@@ -34,4 +35,19 @@ void TaskListView::mouseReleaseEvent(QMouseEvent *event)
 {
     QTreeWidget::mouseReleaseEvent(event);
     Q_EMIT mouseUp(event->button(), event->globalPosition().toPoint());
+}
+
+void TaskListView::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        Q_EMIT enterPressed();
+        return;
+    case Qt::Key_Delete:
+        Q_EMIT deletePressed();
+        return;
+    default:
+        QTreeWidget::keyPressEvent(event);
+    }
 }

@@ -1,5 +1,6 @@
 #include "window/frmadd.h"
 
+#include "engine/analyzeurl.h"
 #include "tasks/portparse.h"
 #include "widgets/twips.h"
 #include "window/frmdown.h"
@@ -7,6 +8,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -58,11 +60,8 @@ void frmAdd::buildControls()
                        static_cast<QWidget *>(txtPass)})
         w->setEnabled(false);
 
-    // Neither button answers Enter or Escape on its own.
-    for (QPushButton *b : cmdAdd) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
+    // Enter adds (unless another button has the focus); Escape is 取消.
+    cmdAdd[0]->setDefault(true);
 
     // The tab order the form was laid out with.
     const QList<QWidget *> order{chkProxy, txtProxy,  txtPort, chkAuth,  txtPass,
@@ -130,8 +129,21 @@ void frmAdd::Form_Activate()
         return;
     activated_ = true;
     const QString text = main_.seams().clipboardText ? main_.seams().clipboardText() : QString();
-    if (text.startsWith(QLatin1String("http://")) && text.size() < 180)
+    if ((text.startsWith(QLatin1String("http://")) || text.startsWith(QLatin1String("https://")))
+        && text.size() < 180)
         txtUrl->setText(text);
+    // Whatever was filled in is selected, so typing a new URL replaces it.
+    txtUrl->setFocus();
+    txtUrl->selectAll();
+}
+
+void frmAdd::keyPressEvent(QKeyEvent *e)
+{
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        cmdAdd_Click(1);
+        return;
+    }
+    QDialog::keyPressEvent(e);
 }
 
 void frmAdd::cmdAdd_Click(int Index)
@@ -143,6 +155,11 @@ void frmAdd::cmdAdd_Click(int Index)
             return;
         }
         if (!url.isEmpty()) {
+            UrlParts parts;
+            if (!analyzeUrl(url, parts)) {
+                main_.seams().message(this, QStringLiteral("无法识别的URL地址：") + url);
+                return;
+            }
             std::optional<qint16> port;
             if (chkProxy->isChecked()) {
                 // No port, 0 or a negative one would quietly mean no proxy at all.
@@ -154,9 +171,7 @@ void frmAdd::cmdAdd_Click(int Index)
             }
             if (main_.refuseFullList(this))
                 return;
-            main_.AddUrl(url, QString(), QString(), QString());
-            TaskRecord &r = main_.DownTask(main_.DownTask.appendSpare());
-            r.Url = url;
+            TaskRecord &r = main_.appendTask(url);
             if (chkProxy->isChecked()) {
                 r.UseProxy = -1;
                 r.ProxyHost = txtProxy->text();

@@ -8,6 +8,7 @@
 #include "widgets/blockmappanel.h"
 #include "widgets/minform.h"
 #include "widgets/tasklistview.h"
+#include "widgets/trayicon.h"
 #include "window/portal.h"
 #include "window/startpage.h"
 
@@ -54,23 +55,19 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     for (int column = ProgressColumn; column < 7; ++column)
         ui_.LView->setColumnWidth(column, 70);
 
-    if (listFolder.isEmpty()) {
-        const ListLocation where = chooseListLocation(
-            QCoreApplication::applicationDirPath(),
-            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-        listPath_ = where.path;
-        // The user looks beside the program first; say where the list went instead.
-        if (where.fellBack)
-            appendLog(QStringLiteral("任务列表保存在：") + listPath_);
-    } else {
-        listPath_ = QDir(listFolder).filePath(TaskListFile::FileName);
-    }
+    const ListLocation where = listLocation(listFolder);
+    listPath_ = where.path;
+    // The user looks beside the program first; say where the list went instead.
+    if (where.fellBack)
+        appendLog(QStringLiteral("任务列表保存在：") + listPath_);
     loadTaskList();
 
     SelRow = -1;
     PicVisible(0);
 
     connect(ui_.LView, &TaskListView::dblClick, this, &frmDown::LView_DblClick);
+    connect(ui_.LView, &TaskListView::enterPressed, this, &frmDown::LView_DblClick);
+    connect(ui_.LView, &TaskListView::deletePressed, this, &frmDown::menuDel_Click);
     connect(ui_.LView, &TaskListView::mouseUp, this, &frmDown::LView_MouseUp);
     connect(ui_.LView, &TaskListView::textDropped, this, &frmDown::LView_DropText);
     connect(minForm_, &MinForm::dblClick, this, &frmDown::MinForm_DblClick);
@@ -96,7 +93,21 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
         });
     }
 
+    tray_ = TrayIcon::createIfAvailable(this);
+    if (tray_) {
+        connect(tray_, &TrayIcon::showRequested, this, &frmDown::bringToFront);
+        connect(tray_, &TrayIcon::quitRequested, this, &frmDown::menuquit_Click);
+    }
+
     ui_.Timer1->start();
+}
+
+ListLocation frmDown::listLocation(const QString &listFolder)
+{
+    if (!listFolder.isEmpty())
+        return {QDir(listFolder).filePath(TaskListFile::FileName), false};
+    return chooseListLocation(QCoreApplication::applicationDirPath(),
+                              QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 
 frmDown::~frmDown()

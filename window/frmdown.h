@@ -4,6 +4,7 @@
 // panels, the timer, the menus, the drop window and the download engine.
 #include "engine/downengine.h"
 #include "engine/downhost.h"
+#include "tasks/listlocation.h"
 #include "tasks/tasklistfile.h"
 #include "tasks/taskrecord.h"
 #include "window/mainlayout.h"
@@ -15,6 +16,7 @@
 
 class MinForm;
 class QTimer;
+class TrayIcon;
 
 class frmDown : public QMainWindow, public DownHost {
     Q_OBJECT
@@ -25,11 +27,21 @@ public:
     explicit frmDown(Seams seams = Seams::real(), const QString &listFolder = {},
                      DownEngine::SocketFactory makeSocket = {}, QWidget *parent = nullptr);
     ~frmDown() override;
+    // Where the list of a window made with `listFolder` is kept.
+    static ListLocation listLocation(const QString &listFolder);
 
     // Task rows and records.
     void AddUrl(const QString &myUrl, const QString &mSize, const QString &mGetSize,
                 const QString &mFile);
     void AddNewUrl(const QString &myUrl);
+    // A new row and its record for `url`, unchecked.
+    TaskRecord &appendTask(const QString &url);
+    // URLs from outside (the command line, a later start): each one the add
+    // dialog would take becomes a task, without asking; the others are
+    // named in the log.
+    void addOutsideUrls(const QStringList &urls);
+    // The window restored, raised and active.
+    void bringToFront();
     // True, after telling the user in a box over `parent`, when the list
     // already holds `url`.
     bool refuseDuplicate(const QString &url, QWidget *parent);
@@ -63,6 +75,7 @@ public:
     DownEngine &engine() { return *engine_; }
     const frmDownUi &ui() const { return ui_; }
     MinForm *minForm() const { return minForm_; }
+    TrayIcon *trayIcon() const { return tray_; }
 
     // Handlers.
     void menuadd_Click();
@@ -89,6 +102,9 @@ protected:
     static constexpr int ProgressColumn = 4;
 
 private:
+    bool holdsUrl(const QString &url) const;
+    // A running download has just completed or failed: the tray says so.
+    void notifyEnd(int row, const QString &before, const QString &key);
     // The figures of the running downloads in their rows, the drop window's
     // tooltip and the details of the selected task.
     void showFigures();
@@ -109,6 +125,7 @@ private:
 
     frmDownUi ui_;
     MinForm *minForm_ = nullptr;
+    TrayIcon *tray_ = nullptr;
     Seams seams_;
     QString listPath_;
     bool listUnreadable_ = false;  // never write over a list we could not read

@@ -103,19 +103,20 @@ void buildMenus(frmDownUi &w, QMainWindow &window)
 {
     QMenuBar *bar = window.menuBar();
     bar->setObjectName(QStringLiteral("menuBar"));
-    w.menufile = bar->addMenu(QStringLiteral("文件"));
+    w.menufile = bar->addMenu(QStringLiteral("文件(&F)"));
     w.menufile->setObjectName(QStringLiteral("menufile"));
     w.menuadd = w.menufile->addAction(QStringLiteral("加入新任务"));
     w.menuadd->setObjectName(QStringLiteral("menuadd"));
+    w.menuadd->setShortcut(QKeySequence::New);
     w.menuquit = w.menufile->addAction(QStringLiteral("退出"));
     w.menuquit->setObjectName(QStringLiteral("menuquit"));
 
-    w.menusetup = bar->addMenu(QStringLiteral("设置"));
+    w.menusetup = bar->addMenu(QStringLiteral("设置(&S)"));
     w.menusetup->setObjectName(QStringLiteral("menusetup"));
     w.menuDel = w.menusetup->addAction(QStringLiteral("删除"));
     w.menuDel->setObjectName(QStringLiteral("menuDel"));
 
-    w.menuHelp = bar->addMenu(QStringLiteral("帮助"));
+    w.menuHelp = bar->addMenu(QStringLiteral("帮助(&H)"));
     w.menuHelp->setObjectName(QStringLiteral("menuHelp"));
     w.mnuzv = w.menuHelp->addAction(PortalName);
     w.mnuzv->setObjectName(QStringLiteral("mnuzv"));

@@ -48,16 +48,22 @@ void frmDown::AddUrl(const QString &myUrl, const QString &mSize, const QString &
     setRowState(rowCount(), stateKeyFor(leadingNumber(mSize), leadingNumber(mGetSize)));
 }
 
-bool frmDown::refuseDuplicate(const QString &url, QWidget *parent)
+bool frmDown::holdsUrl(const QString &url) const
 {
     const int rows = rowCount();
     for (int i = 1; i <= rows; ++i) {
-        if (rowUrl(i) == url) {
-            seams_.message(parent, QStringLiteral("该URL已经在下载队列中了！"));
+        if (rowUrl(i) == url)
             return true;
-        }
     }
     return false;
+}
+
+bool frmDown::refuseDuplicate(const QString &url, QWidget *parent)
+{
+    if (!holdsUrl(url))
+        return false;
+    seams_.message(parent, QStringLiteral("该URL已经在下载队列中了！"));
+    return true;
 }
 
 bool frmDown::refuseFullList(QWidget *parent)
@@ -73,8 +79,15 @@ void frmDown::AddNewUrl(const QString &myUrl)
 {
     if (myUrl.isEmpty() || refuseFullList(this) || refuseDuplicate(myUrl, this))
         return;
-    AddUrl(myUrl, QString(), QString(), QString());
-    DownTask(DownTask.appendSpare()).Url = myUrl;
+    appendTask(myUrl);
+}
+
+TaskRecord &frmDown::appendTask(const QString &url)
+{
+    AddUrl(url, QString(), QString(), QString());
+    TaskRecord &record = DownTask(DownTask.appendSpare());
+    record.Url = url;
+    return record;
 }
 
 int frmDown::rowCount() const
@@ -120,7 +133,9 @@ void frmDown::setRowState(int row, const QString &key)
     if (item->data(0, StateRole).toString() == QLatin1String("delete")
         && key != QLatin1String("start"))
         return;
+    const QString before = item->data(0, StateRole).toString();
     item->setData(0, StateRole, key);
+    notifyEnd(row, before, key);
     listChanged();
     if (key != QLatin1String("start"))
         showIdleFigures(row);
