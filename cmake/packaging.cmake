@@ -21,7 +21,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 # The Qt libraries (and the xcb platform plugin with libqt6gui6) come from
-# dpkg-shlibdeps; the Chinese text needs a CJK font, which no library pulls in.
+# dpkg-shlibdeps; the Chinese text needs a CJK font and Qt's own Chinese texts
+# (the dialogs' buttons), which no library pulls in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-wqy-zenhei | fonts-noto-cjk")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "fonts-wqy-microhei | fonts-wqy-zenhei | fonts-noto-cjk, qt6-translations-l10n")
 include(CPack)

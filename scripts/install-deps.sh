@@ -11,7 +11,7 @@ packages=(
   xvfb xauth xdotool imagemagick
   dpkg-dev desktop-file-utils
   nginx-light tinyproxy
-  python3 openssl ca-certificates
+  python3 openssl ca-certificates qt6-translations-l10n
   clang libclang-rt-14-dev
 )
 
