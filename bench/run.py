@@ -29,8 +29,9 @@ MiB = 1024 * 1024
 FILES = [("big.bin", 1024 * MiB), ("mid.bin", 100 * MiB)]
 TOOLS = ["zipvane", "curl", "wget", "aria2c"]
 GOALS = {
-    "wall": 0.6, "cpu": 0.6, "rss_mib": 64, "two_ratio": 1.5, "startup_ms": 1000,
-    "redraw_ms": 5, "stall_ms": 50, "wait_pct": 2, "tls": 0.8,
+    "transfer": 0.6, "cpu": 0.6, "rss_mib": 64, "two_ratio": 1.3, "startup_ms": 1000,
+    "empty_ms": 100, "redraw_ms": 5, "stall_ms": 50, "tls_stall_ms": 16, "wait_pct": 2,
+    "tls": 0.8,
 }
 
 
@@ -145,6 +146,19 @@ def run_child(argv, env=None):
     return (os.waitstatus_to_exitcode(status), text, wall, usage.ru_utime + usage.ru_stime, rss)
 
 
+def shown_after(argv, env):
+    """Seconds from starting argv to its first line of output (its window shown),
+    and that line's figures."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    line = proc.stdout.readline()
+    shown = time.perf_counter() - start
+    proc.stdout.read()
+    if proc.wait() != 0 or not line:
+        fail(f"{' '.join(argv)} failed")
+    return shown, figures(line.decode())
+
+
 def cpu_of(pid):
     """CPU seconds a running process has used so far."""
     fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
@@ -217,7 +231,7 @@ def main():
             fail(f"{' '.join(argv)} wrote a wrong {name}")
         os.remove(path)
 
-    results, arrivals = {}, {}
+    results, arrivals, transfers = {}, {}, {}
     try:
         # Each tool and file, tools rotating from round to round.
         for r in range(rounds):
@@ -230,16 +244,20 @@ def main():
                     results.setdefault((tool, name), []).append((wall, cpu, rss, size))
                     if tool == "zipvane":
                         arrivals.setdefault(name, []).append(figures(text)["arrivals"])
+                        transfers.setdefault(name, []).append(figures(text)["download_ms"] / 1e3)
             # The same 1 GiB over TLS, Zipvane and curl in turn.
             for tool in (["zipvane", "curl"] if r % 2 == 0 else ["curl", "zipvane"]):
                 argv = tool_argv(tool, zvbench, tls_url("big.bin"), target("big.bin"), ca)
                 code, text, wall, cpu, rss = run_child(argv, tls_env)
                 checked("big.bin", code, argv)
                 results.setdefault((tool, "big.bin https"), []).append((wall, cpu, rss, 1024 * MiB))
+                if tool == "zipvane":
+                    transfers.setdefault("big.bin https", []).append(
+                        figures(text)["download_ms"] / 1e3)
             print(f"bench: round {r + 1} of {rounds} done", flush=True)
 
         # Two at once against one alone, alternating; stalls; start-up; redraws.
-        pairs, stalls, startup, redraw = {}, [], [], []
+        pairs, stalls, tls_stalls, startup, empty, redraw = {}, [], [], [], [], []
         for r in range(rounds):
             pair = [
                 ("one", [zvbench, "download", url("big.bin"), target("big.bin")], ["big.bin"]),
@@ -253,15 +271,25 @@ def main():
             ]
             for kind, argv, names in (pair if r % 2 == 0 else pair[::-1]):
                 served = cpu_of(nginx.pid)
-                code, _, wall, cpu, _ = run_child(argv, env)
+                code, text, wall, cpu, _ = run_child(argv, env)
                 served = cpu_of(nginx.pid) - served
                 for n in names:
                     checked(n, code, argv)
-                pairs.setdefault(kind, []).append((wall, cpu, served))
+                # Zipvane's own figure is its transfer, without the window's start-up.
+                moved = figures(text).get("download_ms", wall * 1e3) / 1e3
+                pairs.setdefault(kind, []).append((moved, cpu, served, wall))
             argv = [zvbench, "stall", url("big.bin"), target("big.bin")]
             code, text, _, _, _ = run_child(argv, env)
             checked("big.bin", code, argv)
             stalls.append(figures(text)["stall_ms"])
+            argv = [zvbench, "stall", tls_url("big.bin"), target("big.bin"), tls_url("big2.bin"),
+                    target("big2.bin")]
+            code, text, _, _, _ = run_child(argv, tls_env)
+            checked("big.bin", code, argv)
+            checked("big2.bin", code, argv)
+            tls_stalls.append(figures(text)["stall_ms"])
+            shown, inside = shown_after([zvbench, "startup", "0"], env)
+            empty.append((shown * 1e3, inside["shown_ms"]))
             code, text, _, _, _ = run_child([zvbench, "startup", "32766"], env)
             if code != 0:
                 fail("start-up with 32766 tasks failed")
@@ -287,9 +315,9 @@ def main():
 
     lines = [f"Machine: {machine(os.path.dirname(work) or '/')}. "
              f"{rounds} rounds, {time.strftime('%Y-%m-%d')}.", "",
-             "| file | tool | wall s (min–max) | × curl | CPU s (min–max) | × curl "
-             "| peak RSS MiB | × curl | MB/s |",
-             "|---|---|---|---|---|---|---|---|---|"]
+             "| file | tool | wall s (min–max) | × curl | transfer s | × curl wall "
+             "| CPU s (min–max) | × curl | peak RSS MiB | × curl | MB/s |",
+             "|---|---|---|---|---|---|---|---|---|---|---|"]
     verdicts = []
     for name, size in FILES + [("big.bin https", 1024 * MiB)]:
         base = {}
@@ -300,19 +328,23 @@ def main():
             if tool == "curl":
                 base = {"wall": wall[0], "cpu": cpu[0], "rss": rss[0]}
             rw, rc, rr = wall[0] / base["wall"], cpu[0] / base["cpu"], rss[0] / base["rss"]
+            moved = statistics.median(transfers[name]) if tool == "zipvane" else None
+            rt = moved / base["wall"] if moved else None
             lines.append(
                 f"| {name} | {tool} | {wall[0]:.3f} ({wall[1]:.3f}–{wall[2]:.3f}) | {rw:.2f} "
-                f"| {cpu[0]:.3f} ({cpu[1]:.3f}–{cpu[2]:.3f}) | {rc:.2f} "
+                + (f"| {moved:.3f} | {rt:.2f} " if moved else "| – | – ")
+                + f"| {cpu[0]:.3f} ({cpu[1]:.3f}–{cpu[2]:.3f}) | {rc:.2f} "
                 f"| {rss[0] / 1024:.1f} ({rss[1] / 1024:.1f}–{rss[2] / 1024:.1f}) | {rr:.2f} "
                 f"| {size / wall[0] / 1e6:.0f} |")
             if tool == "zipvane" and name == "big.bin":
-                verdicts += [("wall time ≤ 0.6 × curl (1 GiB)", f"{rw:.2f}", rw <= GOALS["wall"]),
+                verdicts += [("transfer ≤ 0.6 × curl's whole run (1 GiB)", f"{rt:.2f}",
+                              rt <= GOALS["transfer"]),
                              ("CPU time ≤ 0.6 × curl (1 GiB)", f"{rc:.2f}", rc <= GOALS["cpu"]),
                              ("peak memory ≤ 64 MiB (1 GiB)", f"{rss[0] / 1024:.1f} MiB",
                               rss[0] / 1024 <= GOALS["rss_mib"])]
             if tool == "zipvane" and name == "big.bin https":
-                verdicts += [("wall time ≤ 0.8 × curl (1 GiB, https)", f"{rw:.2f}",
-                              rw <= GOALS["tls"]),
+                verdicts += [("transfer ≤ 0.8 × curl's whole run (1 GiB, https)", f"{rt:.2f}",
+                              rt <= GOALS["tls"]),
                              ("CPU time ≤ 0.8 × curl (1 GiB, https)", f"{rc:.2f}",
                               rc <= GOALS["tls"])]
     med = lambda kind, i: statistics.median(x[i] for x in pairs[kind])
@@ -320,12 +352,15 @@ def main():
     o_cpu, t_cpu = med("one", 1), med("two", 1)
     o_srv, t_srv = med("one", 2), med("two", 2)
     c_one, c_two = med("curl_one", 0), med("curl_two", 0)
-    s, st = summary(stalls), summary(startup)
+    s, st, ts = summary(stalls), summary(startup), summary(tls_stalls)
+    e, e_in = summary([x[0] for x in empty]), statistics.median(x[1] for x in empty)
+    o_wall, t_wall = med("one", 3), med("two", 3)
     d = summary([x["draw_ms"] for x in redraw])
     p = summary([x["painted_ms"] for x in redraw])
     verdicts += [
-        ("two 1 GiB at once ≤ 1.5 × one alone",
-         f"{t[0]:.2f} s / {o[0]:.2f} s = {t[0] / o[0]:.2f} (CPU: Zipvane {t_cpu:.2f} s / "
+        ("two 1 GiB at once ≤ 1.3 × one alone (transfers)",
+         f"{t[0]:.2f} s / {o[0]:.2f} s = {t[0] / o[0]:.2f} (whole process {t_wall:.2f} s / "
+         f"{o_wall:.2f} s; CPU: Zipvane {t_cpu:.2f} s / "
          f"{o_cpu:.2f} s, nginx {t_srv:.2f} s / {o_srv:.2f} s; two curl processes: "
          f"{c_two:.2f} s / {c_one:.2f} s = {c_two / c_one:.2f})",
          t[0] / o[0] <= GOALS["two_ratio"]),
@@ -334,8 +369,13 @@ def main():
         ("full redraw of a 2147483647-byte map ≤ 5 ms",
          f"{d[0]:.2f} ms ({d[1]:.2f}–{d[2]:.2f}); painted on screen {p[0]:.2f} ms",
          d[0] <= GOALS["redraw_ms"]),
+        ("window shown with an empty list ≤ 100 ms (from the process's start)",
+         f"{e[0]:.0f} ms ({e[1]:.0f}–{e[2]:.0f}); {e_in:.0f} ms from building the window",
+         e[0] <= GOALS["empty_ms"]),
         ("longest event-loop stall during 1 GiB ≤ 50 ms",
          f"{s[0]:.0f} ms ({s[1]:.0f}–{s[2]:.0f})", s[2] <= GOALS["stall_ms"]),
+        ("longest event-loop stall during two https 1 GiB at once ≤ 16 ms",
+         f"{ts[0]:.0f} ms ({ts[1]:.0f}–{ts[2]:.0f})", ts[2] <= GOALS["tls_stall_ms"]),
         ("20 s connect wait < 2 % of a core",
          f"{wait['core_pct']:.2f} % ({wait['cpu_s']:.3f} s CPU in {wait['wait_s']:.1f} s)",
          wait["core_pct"] < GOALS["wait_pct"]),
