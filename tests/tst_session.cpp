@@ -192,7 +192,7 @@ private Q_SLOTS:
         // A wait that ends frees its slot; but an old wait's late end leaves B (row 2), started
         // inside it, its session, slot and connection.
         QVERIFY(how == "restart" ? f.engine.Down(1)->bBusy && f.engine.DownRow[1] == 2
-                                       && f.engine.Wsock(1).State() == DownSocket::Connected
+                                       && f.engine.socketState(1) == DownSocket::Connected
                                  : f.engine.slotFree(1));
     }
 
