@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QThread>
 
 namespace {
@@ -31,14 +32,19 @@ DownEngine::DownEngine(DownHost &host, SocketFactory makeSocket, QObject *parent
             socket->setParent(this);  // the template: it never connects
             continue;
         }
-        workers_[i] = new SlotWorker(socket, channels_[i], [this, i] {
-            QMetaObject::invokeMethod(
-                this, [this, i] { drain(i); }, Qt::QueuedConnection);
-        });
-        threads_[i] = new QThread;
-        threads_[i]->setObjectName(QStringLiteral("Wsock%1").arg(i));
-        workers_[i]->moveToThread(threads_[i]);
-        threads_[i]->start();
+        auto *reports = new QSocketNotifier(channels_[i].windowFd(), QSocketNotifier::Read, this);
+        connect(reports, &QSocketNotifier::activated, this, [this, i] { drain(i); });
+        SlotWorker *worker = new SlotWorker(socket, channels_[i]);
+        QThread *thread = new QThread;
+        thread->setObjectName(QStringLiteral("Wsock%1").arg(i));
+        worker->moveToThread(thread);
+        // Both run on the worker's thread: its watch is made there, and it
+        // goes, with its socket, as the thread ends.
+        connect(thread, &QThread::started, worker, &SlotWorker::begin);
+        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+        workers_[i] = worker;
+        threads_[i] = thread;
+        thread->start();
     }
     waitTick_.setInterval(WaitTickMs);
 }
@@ -48,11 +54,10 @@ DownEngine::~DownEngine()
     // Workers go first: nothing they report may reach a half-destroyed engine.
     for (int i = 1; i <= 2; ++i) {
         halt(i);
-        SlotWorker *worker = std::exchange(workers_[i], nullptr);
-        QMetaObject::invokeMethod(
-            worker, [worker] { delete worker; }, Qt::BlockingQueuedConnection);
+        workers_[i] = nullptr;
         threads_[i]->quit();
         threads_[i]->wait();
+        channels_[i].awaitFarewell();
         delete std::exchange(threads_[i], nullptr);
         wsock_[i] = nullptr;
     }
@@ -294,20 +299,10 @@ void DownEngine::sendRequest(int slot, const QString &request, const Transfer::S
     command(slot, std::move(send));
 }
 
-void DownEngine::command(int slot, SlotCommand c, bool wait)
+void DownEngine::command(int slot, SlotCommand c)
 {
-    SlotWorker *worker = workers_[slot];
-    if (!worker)
-        return;
-    const bool wake = channels_[slot].pushCommand(std::move(c));
-    if (wait) {
-        // Cannot deadlock: a worker never waits for this thread.
-        QMetaObject::invokeMethod(
-            worker, [worker] { worker->takeCommands(); }, Qt::BlockingQueuedConnection);
-    } else if (wake) {
-        QMetaObject::invokeMethod(
-            worker, [worker] { worker->takeCommands(); }, Qt::QueuedConnection);
-    }
+    if (workers_[slot])
+        channels_[slot].pushCommand(std::move(c));
 }
 
 void DownEngine::halt(int slot)
@@ -315,7 +310,8 @@ void DownEngine::halt(int slot)
     if (slot < 1 || slot > 2)
         return;
     channels_[slot].stop = true;
-    command(slot, SlotCommand{}, true);
+    if (workers_[slot])
+        channels_[slot].haltAndWait();
     halted_[slot] = true;
 }
 

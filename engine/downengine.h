@@ -121,8 +121,7 @@ private:
     void Wsock_DataArrival(int Index, const SlotReport &r);
     // Brings a report's figures into the session, its record and its map.
     void takeFigures(int slot, clsDown &session, const SlotReport &r);
-    // Queues a command; `wait`: until the worker has run it.
-    void command(int slot, SlotCommand c, bool wait = false);
+    void command(int slot, SlotCommand c);
     // The worker stops writing and drops its connection; reports stay queued.
     void halt(int slot);
     // Step 5 of CloseSocket: the slot's connection ends, its reports are void.

@@ -1,21 +1,24 @@
 #pragma once
 // What passes between the window's thread and one slot's worker: commands
-// one way, reports the other, each queue under the same plain mutex so that
-// every hand-over is visible to ThreadSanitizer (Qt's own event queue locks
-// with futexes it cannot see). The side that fills an empty queue wakes the
-// other side once; the other side then takes everything queued, in order.
+// one way, reports the other, under one plain mutex, and an eventfd each way
+// that wakes the other side. Nothing of ours crosses threads through Qt's
+// event queue: its locks are futexes ThreadSanitizer cannot see, so every
+// hand-over here is one it can check. The side that fills an empty queue
+// wakes the other once; the other then takes everything queued, in order.
 #include "engine/transfer.h"
 
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 
 struct SlotCommand {
     enum class Kind { Connect, Send, Halt };
     Kind kind = Kind::Halt;
-    quint64 conn = 0;  // the connection this is for
+    quint64 conn = 0;    // the connection this is for
+    quint64 ticket = 0;  // Halt: what the window waits for
     // Connect: where to, and for https the name the certificate must be for
     // and, through a proxy, the tunnel's target and credentials.
     QString host;
@@ -61,31 +64,46 @@ struct SlotReport {
 
 class SlotChannel {
 public:
-    // Each returns true when the queue was empty: the caller wakes the other side.
-    bool pushCommand(SlotCommand command) { return push(commands_, std::move(command)); }
-    bool pushReport(SlotReport report) { return push(reports_, std::move(report)); }
-    std::deque<SlotCommand> takeCommands() { return take(commands_); }
-    std::deque<SlotReport> takeReports() { return take(reports_); }
+    SlotChannel();
+    ~SlotChannel();
+    SlotChannel(const SlotChannel &) = delete;
+    SlotChannel &operator=(const SlotChannel &) = delete;
+
+    // Readable while the worker, or the window, has something to take: each
+    // side watches its own with a QSocketNotifier of its own thread.
+    int workerFd() const { return workerFd_; }
+    int windowFd() const { return windowFd_; }
+
+    void pushCommand(SlotCommand command);
+    void pushReport(SlotReport report);
+    // Everything queued for this side, oldest first.
+    std::deque<SlotCommand> takeCommands();
+    std::deque<SlotReport> takeReports();
+
+    // The window's side of a halt: queues it and waits until the worker has
+    // run it (and so has queued every report it will make before it).
+    void haltAndWait();
+    // The worker's side: the halt `ticket` has been run.
+    void halted(quint64 ticket);
+    // The worker's last act, and the window's wait for it before the channel
+    // goes. QThread::wait() would do, but Qt's threads are detached and meet
+    // there on a futex: this way ThreadSanitizer sees the order too.
+    void farewell();
+    void awaitFarewell();
 
     // A stop: the worker writes nothing more once this is set.
     std::atomic<bool> stop{false};
 
 private:
-    template <typename T>
-    bool push(std::deque<T> &queue, T item)
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        queue.push_back(std::move(item));
-        return queue.size() == 1;
-    }
-    template <typename T>
-    std::deque<T> take(std::deque<T> &queue)
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(queue, {});
-    }
+    // Makes `fd` readable when `wasEmpty`, or empties it before a take.
+    static void wake(int fd, bool wasEmpty);
+    static void clear(int fd);
 
     std::mutex mutex_;
+    std::condition_variable haltDone_;
     std::deque<SlotCommand> commands_;
     std::deque<SlotReport> reports_;
+    quint64 haltsAsked_ = 0, haltsRun_ = 0;
+    bool workerGone_ = false;
+    int workerFd_ = -1, windowFd_ = -1;
 };

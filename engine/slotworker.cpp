@@ -1,7 +1,9 @@
 #include "engine/slotworker.h"
 
-SlotWorker::SlotWorker(DownSocket *socket, SlotChannel &channel, std::function<void()> wakeWindow)
-    : socket_(socket), channel_(channel), wakeWindow_(std::move(wakeWindow))
+#include <QSocketNotifier>
+
+SlotWorker::SlotWorker(DownSocket *socket, SlotChannel &channel)
+    : socket_(socket), channel_(channel)
 {
     socket_->setParent(this);
     progress_.setSingleShot(true);
@@ -17,6 +19,19 @@ SlotWorker::SlotWorker(DownSocket *socket, SlotChannel &channel, std::function<v
     sinceProgress_.start();
 }
 
+SlotWorker::~SlotWorker()
+{
+    delete socket_;
+    channel_.farewell();
+}
+
+void SlotWorker::begin()
+{
+    auto *commands = new QSocketNotifier(channel_.workerFd(), QSocketNotifier::Read, this);
+    connect(commands, &QSocketNotifier::activated, this, &SlotWorker::takeCommands);
+    takeCommands();  // whatever came before the watch
+}
+
 void SlotWorker::takeCommands()
 {
     for (const SlotCommand &command : channel_.takeCommands())
@@ -28,6 +43,7 @@ void SlotWorker::run(const SlotCommand &command)
     switch (command.kind) {
     case SlotCommand::Kind::Halt:
         halt();
+        channel_.halted(command.ticket);
         return;
     case SlotCommand::Kind::Connect:
         // The socket drops its old connection itself.
@@ -171,6 +187,5 @@ void SlotWorker::report(SlotReport r, int state)
         progress_.stop();
         sinceProgress_.restart();
     }
-    if (channel_.pushReport(std::move(r)))
-        wakeWindow_();
+    channel_.pushReport(std::move(r));
 }

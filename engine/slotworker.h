@@ -10,18 +10,21 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <functional>
 #include <optional>
 
 class SlotWorker : public QObject {
     Q_OBJECT
 public:
-    // Takes `socket` as its child. `wakeWindow` is called, on this thread,
-    // when a report goes into an empty queue.
-    SlotWorker(DownSocket *socket, SlotChannel &channel, std::function<void()> wakeWindow);
+    // Takes `socket` as its child.
+    SlotWorker(DownSocket *socket, SlotChannel &channel);
+    // On the worker's thread, as it ends: the socket goes first.
+    ~SlotWorker() override;
 
     DownSocket &socket() { return *socket_; }
-    // Runs every command queued, in order (on this worker's thread).
+    // Starts watching for commands: called on the worker's own thread, once
+    // it runs, so that the watch belongs to that thread from the start.
+    void begin();
+    // Runs every command queued, in order.
     void takeCommands();
 
     // Body arrivals that tell the window nothing but a count are reported
@@ -44,7 +47,6 @@ private:
 
     DownSocket *socket_;
     SlotChannel &channel_;
-    std::function<void()> wakeWindow_;
     quint64 conn_ = 0;
     std::optional<Transfer> transfer_;
     qint64 reported_ = 0;  // the count the window last heard
