@@ -32,8 +32,8 @@ DownEngine::DownEngine(DownHost &host, SocketFactory makeSocket, QObject *parent
             socket->setParent(this);  // the template: it never connects
             continue;
         }
-        auto *reports = new QSocketNotifier(channels_[i].windowFd(), QSocketNotifier::Read, this);
-        connect(reports, &QSocketNotifier::activated, this, [this, i] { drain(i); });
+        reportWatch_[i] = new QSocketNotifier(channels_[i].windowFd(), QSocketNotifier::Read);
+        connect(reportWatch_[i], &QSocketNotifier::activated, this, [this, i] { drain(i); });
         SlotWorker *worker = new SlotWorker(socket, channels_[i]);
         QThread *thread = new QThread;
         thread->setObjectName(QStringLiteral("Wsock%1").arg(i));
@@ -58,6 +58,7 @@ DownEngine::~DownEngine()
         threads_[i]->quit();
         threads_[i]->wait();
         channels_[i].awaitFarewell();
+        delete std::exchange(reportWatch_[i], nullptr);  // before its channel's eventfd goes
         delete std::exchange(threads_[i], nullptr);
         wsock_[i] = nullptr;
     }

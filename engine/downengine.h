@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+class QSocketNotifier;
 class QThread;
 class SlotWorker;
 
@@ -152,6 +153,7 @@ private:
     std::array<DownSocket *, 3> wsock_{};
     std::array<SlotChannel, 3> channels_;
     std::array<SlotWorker *, 3> workers_{};  // slots 1 and 2 only
+    std::array<QSocketNotifier *, 3> reportWatch_{};
     std::array<QThread *, 3> threads_{};
     std::array<int, 3> socketState_{};
     std::array<quint64, 3> conn_{};  // the connection reported on; 0: none

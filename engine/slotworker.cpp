@@ -21,14 +21,16 @@ SlotWorker::SlotWorker(DownSocket *socket, SlotChannel &channel)
 
 SlotWorker::~SlotWorker()
 {
+    // Nothing of ours may touch the channel or its eventfd after the farewell.
+    delete commandWatch_;
     delete socket_;
     channel_.farewell();
 }
 
 void SlotWorker::begin()
 {
-    auto *commands = new QSocketNotifier(channel_.workerFd(), QSocketNotifier::Read, this);
-    connect(commands, &QSocketNotifier::activated, this, &SlotWorker::takeCommands);
+    commandWatch_ = new QSocketNotifier(channel_.workerFd(), QSocketNotifier::Read, this);
+    connect(commandWatch_, &QSocketNotifier::activated, this, &SlotWorker::takeCommands);
     takeCommands();  // whatever came before the watch
 }
 

@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+
+class QSocketNotifier;
 #include <optional>
 
 class SlotWorker : public QObject {
@@ -47,6 +49,7 @@ private:
 
     DownSocket *socket_;
     SlotChannel &channel_;
+    QSocketNotifier *commandWatch_ = nullptr;
     quint64 conn_ = 0;
     std::optional<Transfer> transfer_;
     qint64 reported_ = 0;  // the count the window last heard
