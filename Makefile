@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: run test build deps clean bench package screenshot test-asan fuzz soak
+.PHONY: run test build deps clean bench package screenshot test-asan test-tsan fuzz soak
 
 deps:
 	@bash scripts/install-deps.sh
@@ -25,6 +25,22 @@ test-asan: deps
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -LE soak
+
+# The same suite built with ThreadSanitizer: any data race between the
+# window's thread and the slots' threads fails the test it happens in. Qt and
+# GLib are not built for it: tests/tsan.supp says what that means and what is
+# ignored. die_after_fork=0: tests start nginx and tinyproxy with QProcess
+# from a process that already has threads. setarch -R: the runtime cannot
+# map its shadow memory under a randomized layout.
+TSAN_BUILD ?= build-tsan
+TSAN_OPTS = suppressions=$(CURDIR)/tests/tsan.supp die_after_fork=0 \
+  ignore_noninstrumented_modules=1
+test-tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) -DZV_TSAN=ON -Wno-dev >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS)
+	@cd $(TSAN_BUILD) && QT_QPA_PLATFORM=offscreen \
+	  TSAN_OPTIONS="$(TSAN_OPTS)" \
+	  setarch $$(uname -m) -R ctest --output-on-failure -j $(JOBS) -LE soak
 
 # Both slots downloading for ZV_SOAK_SECONDS (600) against a trickling server.
 soak: build

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -111,7 +112,8 @@ int runDownloads(const QStringList &args, bool measureStall)
         last = now;
     });
 
-    qint64 arrivals = 0;
+    // Counted on the slots' own threads, where the sockets report.
+    std::atomic<qint64> arrivals{0};
     for (int slot = 1; slot <= 2; ++slot)
         QObject::connect(&w.engine().Wsock(slot), &DownSocket::dataArrival, [&] { ++arrivals; });
 
@@ -145,7 +147,7 @@ int runDownloads(const QStringList &args, bool measureStall)
             ok = false;
         }
     }
-    std::printf("download_ms=%lld arrivals=%lld", ms, arrivals);
+    std::printf("download_ms=%lld arrivals=%lld", ms, arrivals.load());
     if (measureStall)
         std::printf(" stall_ms=%lld", worstLateMs);
     std::printf("\n");

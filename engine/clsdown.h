@@ -1,9 +1,11 @@
 #pragma once
-// clsDown: one download session. A new one replaces the slot's old one at
-// every start; the engine and the start handler hold it by shared_ptr so an
-// old session whose connect wait is still on the stack stays alive.
+// clsDown: one download session, on the window's thread. A new one replaces
+// the slot's old one at every start; the engine and the start handler hold it
+// by shared_ptr so an old session whose connect wait is still on the stack
+// stays alive. Its answer's bytes are read, written and counted by the slot's
+// worker (Transfer); the figures here follow the worker's reports, so they
+// never claim a byte the file lacks.
 #include "engine/analyzeurl.h"
-#include "engine/response.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,23 +13,6 @@
 #include <memory>
 
 class DownEngine;
-
-// What one arrival meant: the status its header showed, or how it failed.
-// Changed: the server now has another file than the one we have the start
-// of. LocalChanged: the local file is no longer as long as the count.
-// Redirect: the answer points elsewhere (redirectTarget says where).
-enum class SaveResult {
-    Nothing,
-    Ok200,
-    Partial206,
-    NotFound404,
-    Error,
-    Cancel,
-    WriteFail,
-    Changed,
-    LocalChanged,
-    Redirect
-};
 
 class clsDown : public std::enable_shared_from_this<clsDown> {
 public:
@@ -57,9 +42,6 @@ public:
     bool StartDown();
     bool StartDownNoProxy();
     bool StartDownProxy();
-    // Takes one arrival: the header, then the body written to mFile and
-    // counted. Flen receives a length read in this call.
-    SaveResult SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen);
 
     // What AnalyzeUrl found.
     const QString &host() const { return url_.mHost; }  // for the Host line
@@ -86,27 +68,17 @@ public:
     DownEngine &engine() const { return engine_; }
 
 private:
-    enum class Written { Ok, Failed, LocalChanged };
+    friend class DownEngine;  // it brings the worker's figures in
     bool connectAndSend(bool viaProxy);
-    // Checks a resumed answer against what we have; Nothing when it fits.
-    SaveResult checkResumption(const QByteArray &header, qint64 &Flen);
-    Written writeBody(const char *data, qint64 n);
 
     DownEngine &engine_;
     UrlParts url_;  // mHost, mPort, mPath as AnalyzeUrl left them
-    bool bHeaderDone = false;
     bool requestSent_ = false;
-    bool rangeSent_ = false;  // the request asked for the rest of a known length
-    qint64 bodyLeft_ = -1;    // bytes the answer still declares; -1 = unknown
     bool bodyDone_ = false;
     bool serverBusy_ = false;
     qint64 retryAfter_ = -1;
+    QByteArray location_;  // the Location of a redirect's answer
     QString currentUrl_;   // the URL asked for now: DownUrl or a redirect's
     QStringList visited_;  // every URL asked for, to see a loop
     int hops_ = 0;
-    HeaderScanner header_;
-    bool chunked_ = false;
-    ChunkedDecoder chunks_;
-    bool firstWrite_ = true;
-    Response::Status status_ = Response::Status::Unknown;
 };

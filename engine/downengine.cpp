@@ -4,8 +4,12 @@
 #include "tasks/tasklistfile.h"
 #include "tasks/taskrecord.h"
 
+#include "engine/slotworker.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSocketNotifier>
+#include <QThread>
 
 namespace {
 
@@ -18,36 +22,52 @@ DownEngine::DownEngine(DownHost &host, SocketFactory makeSocket, QObject *parent
     : QObject(parent), host_(host)
 {
     for (int i = 0; i < 3; ++i) {
-        DownSocket *socket = makeSocket ? makeSocket(i, this) : nullptr;
+        DownSocket *socket = makeSocket ? makeSocket(i, nullptr) : nullptr;
         if (!socket)
-            socket = new DownSocket(i, this);
+            socket = new DownSocket(i);
         wsock_[i] = socket;
-        connect(socket, &DownSocket::connectEvent, this, &DownEngine::Wsock_Connect);
-        connect(socket, &DownSocket::dataArrival, this, &DownEngine::Wsock_DataArrival);
-        connect(socket, &DownSocket::closeEvent, this, &DownEngine::Wsock_Close);
-        connect(socket, &DownSocket::errorEvent, this, &DownEngine::Wsock_Error);
-        connect(socket, &DownSocket::certificateRefused, this,
-                &DownEngine::Wsock_CertificateRefused);
-        connect(socket, &DownSocket::tunnelRefused, this, &DownEngine::Wsock_TunnelRefused);
         // The progress timer reads both sessions from the first tick on.
         down_[i] = std::make_shared<clsDown>(*this);
+        if (i == 0) {
+            socket->setParent(this);  // the template: it never connects
+            continue;
+        }
+        reportWatch_[i] = new QSocketNotifier(channels_[i].windowFd(), QSocketNotifier::Read);
+        connect(reportWatch_[i], &QSocketNotifier::activated, this, [this, i] { drain(i); });
+        SlotWorker *worker = new SlotWorker(socket, channels_[i]);
+        QThread *thread = new QThread;
+        thread->setObjectName(QStringLiteral("Wsock%1").arg(i));
+        worker->moveToThread(thread);
+        // Both run on the worker's thread: its watch is made there, and it
+        // goes, with its socket, as the thread ends.
+        connect(thread, &QThread::started, worker, &SlotWorker::begin);
+        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+        workers_[i] = worker;
+        threads_[i] = thread;
+        thread->start();
     }
     waitTick_.setInterval(WaitTickMs);
 }
 
 DownEngine::~DownEngine()
 {
-    // Sockets go first: nothing they report may reach a half-destroyed engine.
-    for (DownSocket *&socket : wsock_) {
-        socket->disconnect(this);
-        delete socket;
-        socket = nullptr;
+    // Workers go first: nothing they report may reach a half-destroyed engine.
+    for (int i = 1; i <= 2; ++i) {
+        halt(i);
+        workers_[i] = nullptr;
+        threads_[i]->quit();
+        threads_[i]->wait();
+        channels_[i].awaitFarewell();
+        delete std::exchange(reportWatch_[i], nullptr);  // before its channel's eventfd goes
+        delete std::exchange(threads_[i], nullptr);
+        wsock_[i] = nullptr;
     }
+    delete std::exchange(wsock_[0], nullptr);
 }
 
 bool DownEngine::slotFree(int slot) const
 {
-    return wsock_[slot]->State() == DownSocket::Closed && DownRow[slot] == 0;
+    return socketState_[slot] == DownSocket::Closed && DownRow[slot] == 0;
 }
 
 std::shared_ptr<clsDown> DownEngine::newSession(int slot)
@@ -124,6 +144,14 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
                              const QString &ClsStr)
 {
     const bool holdsSlot = slot >= 0 && slot <= 2 && down_[slot] == session;
+    if (holdsSlot && session->bBusy && !collecting_[slot]) {
+        // The worker's last reports come first: they happened before this end.
+        collecting_[slot] = true;
+        collect(slot);
+        collecting_[slot] = false;
+        if (!session->bBusy)
+            return;  // one of them ended the session already, with its own line
+    }
     const bool firstEnd = session->bBusy;  // a wait may end its session a second time
     const int W = session->WhichDown;
     if (W > 0) {
@@ -140,7 +168,7 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
     }
     session->bBusy = false;
     if (holdsSlot) {
-        wsock_[slot]->Close();
+        closeSlot(slot);
         DownRow[slot] = 0;
     }
     if (W > 0 && holdsSlot && firstEnd)
@@ -247,25 +275,160 @@ void DownEngine::processEventsRound()
         waitTick_.stop();
 }
 
-void DownEngine::Wsock_Connect(int Index)
+void DownEngine::connectSlot(int slot, SlotCommand connect)
 {
-    host_.appendLog(QStringLiteral("Winsock") + QString::number(Index) + QStringLiteral("与")
-                    + wsock_[Index]->RemoteHostIP() + QStringLiteral("连接成功！"));
+    if (slot < 1 || slot > 2)
+        return;
+    // Whatever the slot's last connection still reports is void from here on.
+    if (!halted_[slot])
+        halt(slot);
+    channels_[slot].stop = false;
+    halted_[slot] = false;
+    conn_[slot] = ++lastConn_;
+    socketState_[slot] = DownSocket::Connecting;
+    connect.conn = conn_[slot];
+    command(slot, std::move(connect));
 }
 
-void DownEngine::Wsock_DataArrival(int Index, qint64 bytesTotal)
+void DownEngine::sendRequest(int slot, const QString &request, const Transfer::Start &start)
 {
-    Q_UNUSED(bytesTotal);
-    const std::shared_ptr<clsDown> session = down_[Index];
-    const QByteArray bytes = wsock_[Index]->GetData();
-    if (!session->bBusy)
+    SlotCommand send;
+    send.kind = SlotCommand::Kind::Send;
+    send.conn = conn_[slot];
+    send.request = request;
+    send.start = start;
+    command(slot, std::move(send));
+}
+
+void DownEngine::command(int slot, SlotCommand c)
+{
+    if (workers_[slot])
+        channels_[slot].pushCommand(std::move(c));
+}
+
+void DownEngine::halt(int slot)
+{
+    if (slot < 1 || slot > 2)
         return;
-    session->lastHeardMs = host_.monotonicMs();
-    // The byte asked for in the Range line: nothing is written before the
-    // header has ended, so this is still the count the request was built from.
-    const qint64 rangeStart = session->ReceiveBytes;
-    qint64 length = 0;
-    const SaveResult status = session->SaveData(bytes.size(), bytes, length);
+    channels_[slot].stop = true;
+    if (workers_[slot])
+        channels_[slot].haltAndWait();
+    halted_[slot] = true;
+}
+
+void DownEngine::collect(int slot)
+{
+    if (slot < 1 || slot > 2)
+        return;
+    halt(slot);
+    drain(slot);
+}
+
+void DownEngine::collectAll()
+{
+    for (int slot = 1; slot <= 2; ++slot) {
+        if (!halted_[slot])
+            collect(slot);
+    }
+}
+
+void DownEngine::closeSlot(int slot)
+{
+    if (!halted_[slot])
+        halt(slot);
+    socketState_[slot] = DownSocket::Closed;
+    conn_[slot] = 0;
+}
+
+void DownEngine::drain(int slot)
+{
+    std::deque<SlotReport> &inbox = inbox_[slot];
+    for (SlotReport &r : channels_[slot].takeReports())
+        inbox.push_back(std::move(r));
+    // One at a time: a report's handler may drain again, and the next report
+    // is then the next one there.
+    while (!inbox.empty()) {
+        const SlotReport r = std::move(inbox.front());
+        inbox.pop_front();
+        handleReport(slot, r);
+    }
+}
+
+void DownEngine::handleReport(int slot, const SlotReport &r)
+{
+    if (r.conn == 0 || r.conn != conn_[slot])
+        return;  // of a connection that has ended
+    socketState_[slot] = r.socketState;
+    const std::shared_ptr<clsDown> session = down_[slot];
+    switch (r.kind) {
+    case SlotReport::Kind::Connected:
+        Wsock_Connect(slot, r.text);
+        break;
+    case SlotReport::Kind::Arrival:
+    case SlotReport::Kind::Progress:
+        if (!session->bBusy)
+            return;
+        session->lastHeardMs = host_.monotonicMs();
+        if (r.figures)
+            takeFigures(slot, *session, r);
+        if (r.kind == SlotReport::Kind::Arrival)
+            Wsock_DataArrival(slot, r);
+        break;
+    case SlotReport::Kind::Closed:
+        if (r.figures && session->bBusy)
+            takeFigures(slot, *session, r);
+        Wsock_Close(slot);
+        break;
+    case SlotReport::Kind::Error:
+        if (r.figures && session->bBusy)
+            takeFigures(slot, *session, r);
+        Wsock_Error(slot, 0, {});
+        break;
+    case SlotReport::Kind::CertificateRefused:
+        Wsock_CertificateRefused(slot, r.text);
+        break;
+    case SlotReport::Kind::TunnelRefused:
+        Wsock_TunnelRefused(slot, r.text);
+        break;
+    }
+}
+
+void DownEngine::takeFigures(int slot, clsDown &session, const SlotReport &r)
+{
+    session.mFlen = r.mFlen;
+    session.mSizeOpen = r.mSizeOpen;
+    session.bodyDone_ = r.bodyDone;
+    session.serverBusy_ = r.serverBusy;
+    session.retryAfter_ = r.retryAfter;
+    if (r.kind == SlotReport::Kind::Arrival && r.inHeader) {
+        session.ReceiveData = r.text;
+        host_.setClipboardText(session.ReceiveData);
+    }
+    if (!r.location.isEmpty())
+        session.location_ = r.location;
+    // A file that held other bytes has started over: so do its record and map.
+    const qint64 shown = r.startedOver ? 0 : session.ReceiveBytes;
+    if (r.onDisk == shown && !r.startedOver)
+        return;
+    session.ReceiveBytes = r.onDisk;
+    if (session.WhichDown > 0)
+        host_.task(session.WhichDown).GotSize = r.onDisk;
+    if (r.onDisk > shown)
+        host_.DrawDownPic(slot, r.onDisk - shown, r.mFlen, shown);
+}
+
+void DownEngine::Wsock_Connect(int Index, const QString &remoteHostIP)
+{
+    host_.appendLog(QStringLiteral("Winsock") + QString::number(Index) + QStringLiteral("与")
+                    + remoteHostIP + QStringLiteral("连接成功！"));
+}
+
+void DownEngine::Wsock_DataArrival(int Index, const SlotReport &r)
+{
+    const std::shared_ptr<clsDown> session = down_[Index];
+    const qint64 rangeStart = r.rangeStart;
+    const qint64 length = r.length;
+    const SaveResult status = r.status;
     const QString &url = session->DownUrl;
     switch (status) {
     case SaveResult::Nothing:
@@ -298,7 +461,9 @@ void DownEngine::Wsock_DataArrival(int Index, qint64 bytesTotal)
         CloseSocket(Index, QStringLiteral("本地文件已改变"));
         break;
     case SaveResult::Redirect:
-        followRedirect(Index, session);
+        // A redirect found while the session is being ended is not followed.
+        if (!collecting_[Index])
+            followRedirect(Index, session);
         return;
     }
     if (length >= 1 && session->WhichDown > 0) {
@@ -348,7 +513,7 @@ void DownEngine::followRedirect(int Index, const std::shared_ptr<clsDown> &sessi
         CloseSocket(Index, QStringLiteral("重定向失败"));
     } else {
         host_.appendLog(session->DownUrl + QStringLiteral("重定向到：") + target);
-        wsock_[Index]->Close();
+        closeSlot(Index);
         if (session->followRedirect(target))
             return;
     }

@@ -5,6 +5,7 @@
 // once its handshake is done. State() reads 0 before the
 // first Connect and after Close, 7 while connected, and another code at any
 // other time in between (connecting, closed by the remote end, failed).
+// Slots 1 and 2 run theirs on the slot's own thread (docs/threads.md).
 #include <QAbstractSocket>
 #include <QObject>
 #include <QString>
@@ -87,8 +88,9 @@ private:
     qsizetype waiting_ = 0;
     // The most one read takes, and so the most one arrival holds.
     static constexpr qint64 MaxArrival = 256 * 1024;
-    // Hands out what TLS decrypted in one burst of events, as one arrival.
-    QTimer gather_;
+    // Hands out what TLS decrypted in one burst of events, as one arrival. A
+    // child, so that it moves with the socket to the slot's thread.
+    QTimer gather_{this};
     bool tls_ = false;        // this connection is (to be) encrypted
     bool tunneling_ = false;  // waiting for the proxy's answer to CONNECT
     QByteArray tunnelAnswer_;

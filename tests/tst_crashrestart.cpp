@@ -1,10 +1,11 @@
-// The program killed with SIGKILL or SIGTERM in turn at moments spread over a
-// download and started again, as after a crash or a log-out: the file only
-// ever holds a prefix of the source, the list the program wrote holds the
-// task with its size once bytes have come (after SIGTERM, with its count
-// equal to the file), and the last start completes it byte for byte. The
-// program is this test started again as "--download URL PATH": the real
-// window on the list beside PATH, which adds the URL once and starts it.
+// The program killed with SIGKILL or SIGTERM in turn at moments spread over
+// two downloads, one on each slot's thread, and started again, as after a
+// crash or a log-out: each file only ever holds a prefix of the source, the
+// list the program wrote holds each task with its size once bytes have come
+// (after SIGTERM, with its count equal to the file), and the last start
+// completes both byte for byte. The program is this test started again as "--download URL
+// PATH URL PATH": the real window on the list beside the first PATH, which
+// adds each URL once and starts it.
 #include "support/fakehost.h"
 #include "support/fakeseams.h"
 #include "support/realservers.h"
@@ -25,10 +26,10 @@ private Q_SLOTS:
         if (const QString why = nginx.startNginx(8 << 20, "limit_rate 2m;"); !why.isEmpty())
             QSKIP(qPrintable(why));
         QTemporaryDir saved;
-        const QString path = saved.filePath("f.bin");
+        const QStringList paths{saved.filePath("f.bin"), saved.filePath("g.bin")};
         const QString list = saved.filePath(TaskListFile::FileName);
-        const QStringList args{"--download", QString("http://127.0.0.1:%1/f.bin").arg(nginx.port),
-                               path};
+        const QString url = QString("http://127.0.0.1:%1/f.bin").arg(nginx.port);
+        const QStringList args{"--download", url, paths[0], url + "?2", paths[1]};
         QProcess child;
         for (int run = 0; run <= 20; ++run) {  // the last run is left to finish
             child.start(QCoreApplication::applicationFilePath(), args);
@@ -38,15 +39,20 @@ private Q_SLOTS:
                 QVERIFY(child.waitForFinished());
                 QCOMPARE(child.exitStatus(), term ? QProcess::NormalExit : QProcess::CrashExit);
             }
-            QVERIFY(nginx.served.startsWith(readFile(path)));
-            const TaskRecord task = TaskListFile::read(list).records.value(0);
-            if (term)
-                QCOMPARE(task.GotSize, QFileInfo(path).size());
-            if (QFileInfo(path).size() > (1 << 20))
-                QCOMPARE(std::pair(task.FilePath, task.FileSize), std::pair(path, 8ll << 20));
+            for (int i = 0; i < 2; ++i) {
+                QVERIFY(nginx.served.startsWith(readFile(paths[i])));
+                const TaskRecord task = TaskListFile::read(list).records.value(i);
+                if (term)
+                    QCOMPARE(task.GotSize, QFileInfo(paths[i]).size());
+                if (QFileInfo(paths[i]).size() > (1 << 20))
+                    QCOMPARE(std::pair(task.FilePath, task.FileSize),
+                             std::pair(paths[i], 8ll << 20));
+            }
         }
-        QVERIFY(readFile(path) == nginx.served);
-        QCOMPARE(TaskListFile::read(list).records.value(0).GotSize, 8 << 20);
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(readFile(paths[i]) == nginx.served);
+            QCOMPARE(TaskListFile::read(list).records.value(i).GotSize, 8 << 20);
+        }
     }
 };
 
@@ -54,19 +60,22 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     tst_CrashRestart test;
-    if (argc < 4 || qstrcmp(argv[1], "--download") != 0)
+    if (argc < 6 || qstrcmp(argv[1], "--download") != 0)
         return QTest::qExec(&test, argc, argv);
     auto seams = std::make_shared<FakeSeamsState>();
-    seams->savePath = QString(argv[3]);
     Seams childSeams = fakeSeams(seams);
     childSeams.endProgram = Seams::real().endProgram;
     frmDown w(childSeams, QFileInfo(argv[3]).path());
     closeOnTerminationSignals(w);
-    if (w.rowCount() == 0)
-        w.AddNewUrl(argv[2]);
-    w.ui().LView->setCurrentItem(w.ui().LView->topLevelItem(0));
-    w.LView_DblClick();
-    return QTest::qWaitFor([&] { return w.rowState(1) == "ok"; }, 120000) ? 0 : 1;
+    for (int row = 1; row <= 2; ++row) {  // the first free slot: 1, then 2
+        if (w.rowCount() < row)
+            w.AddNewUrl(argv[2 * row]);
+        seams->savePath = QString(argv[2 * row + 1]);
+        w.ui().LView->setCurrentItem(w.ui().LView->topLevelItem(row - 1));
+        w.LView_DblClick();
+    }
+    const auto done = [&] { return w.rowState(1) == "ok" && w.rowState(2) == "ok"; };
+    return QTest::qWaitFor(done, 120000) ? 0 : 1;
 }
 
 #include "tst_crashrestart.moc"

@@ -134,8 +134,8 @@ private Q_SLOTS:
                  k.outcome);
     }
 
-    // Add; start, the save dialog cancelled and then answered; stop; another
-    // task fails to connect and is marked deleted; close. Start again from a
+    // Add; start, the save dialog cancelled and then answered; another task
+    // fails to connect on the other slot and is marked deleted; stop; close. Start again from a
     // file shortened meanwhile, close while it runs; start again and finish.
     // The server answers the three requests with bytes 0-50000 (all of it
     // announced), 30000-120000 and the rest, holding the connection open
@@ -161,12 +161,12 @@ private Q_SLOTS:
         fake_->savePath = path;
         dblClick(1);
         QTRY_COMPARE(w_->DownTask(1).GotSize, qint64(50000));
-        dblClick(1);  // once the request is out, a stop ends the transfer at once
-        QVERIFY(w_->engine().slotFree(1) && w_->rowState(1) == "stop");
         w_->AddNewUrl(QString("http://127.0.0.1:%1/gone").arg(freeLoopbackPort()));
         fake_->savePath = dir_->filePath("gone");
-        dblClick(2);
-        QCOMPARE(w_->rowState(2) + w_->ui().lblTishi->text(), "errorWisock1连接服务器失败！！");
+        dblClick(2);  // on slot 2, while slot 1 runs
+        QCOMPARE(w_->rowState(2) + w_->ui().lblTishi->text(), "errorWisock2连接服务器失败！！");
+        dblClick(1);  // once the request is out, a stop ends the transfer at once
+        QVERIFY(w_->engine().slotFree(1) && w_->rowState(1) == "stop");
         select(2), w_->ui().menuDel->trigger();
         w_->close();
 

@@ -86,6 +86,7 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::commitDataRequest, this, [this] { saveTaskList(); });
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            engine().collectAll();
             if (!listSaved_) {
                 listSaved_ = true;
                 saveTaskList();

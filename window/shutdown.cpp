@@ -27,6 +27,9 @@ void frmDown::menuquit_Click()
 
 void frmDown::closeEvent(QCloseEvent *event)
 {
+    // Both slots' threads stop writing first, so the list holds the counts
+    // that are on disk.
+    engine().collectAll();
     if (!listSaved_) {
         listSaved_ = true;
         saveTaskList();

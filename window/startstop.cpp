@@ -26,7 +26,7 @@ void frmDown::LView_DblClick()
 
     // Stop: a slot still connected to this row.
     for (int s = 1; s <= 2; ++s) {
-        if (eng.Wsock(s).State() != DownSocket::Closed && eng.DownRow[s] == r) {
+        if (eng.socketState(s) != DownSocket::Closed && eng.DownRow[s] == r) {
             const std::shared_ptr<clsDown> session = eng.Down(s);
             session->bCancel = true;
             eng.DownRow[s] = 0;

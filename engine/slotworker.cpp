@@ -1,0 +1,193 @@
+#include "engine/slotworker.h"
+
+#include <QSocketNotifier>
+
+SlotWorker::SlotWorker(DownSocket *socket, SlotChannel &channel)
+    : socket_(socket), channel_(channel)
+{
+    socket_->setParent(this);
+    progress_.setSingleShot(true);
+    connect(&progress_, &QTimer::timeout, this, &SlotWorker::reportProgress);
+    connect(socket_, &DownSocket::connectEvent, this, &SlotWorker::onConnect);
+    connect(socket_, &DownSocket::dataArrival, this, &SlotWorker::onData);
+    connect(socket_, &DownSocket::closeEvent, this, &SlotWorker::onClose);
+    connect(socket_, &DownSocket::errorEvent, this, &SlotWorker::onError);
+    connect(socket_, &DownSocket::certificateRefused, this,
+            [this](int, const QString &why) { onCertificateRefused(why); });
+    connect(socket_, &DownSocket::tunnelRefused, this,
+            [this](int, const QString &line) { onTunnelRefused(line); });
+    sinceProgress_.start();
+}
+
+SlotWorker::~SlotWorker()
+{
+    // Nothing of ours may touch the channel or its eventfd after the farewell.
+    delete commandWatch_;
+    delete socket_;
+    channel_.farewell();
+}
+
+void SlotWorker::begin()
+{
+    commandWatch_ = new QSocketNotifier(channel_.workerFd(), QSocketNotifier::Read, this);
+    connect(commandWatch_, &QSocketNotifier::activated, this, &SlotWorker::takeCommands);
+    takeCommands();  // whatever came before the watch
+}
+
+void SlotWorker::takeCommands()
+{
+    for (const SlotCommand &command : channel_.takeCommands())
+        run(command);
+}
+
+void SlotWorker::run(const SlotCommand &command)
+{
+    switch (command.kind) {
+    case SlotCommand::Kind::Halt:
+        halt();
+        channel_.halted(command.ticket);
+        return;
+    case SlotCommand::Kind::Connect:
+        // The socket drops its old connection itself.
+        progress_.stop();
+        transfer_.reset();
+        conn_ = command.conn;
+        socket_->RemoteHost = command.host;
+        socket_->RemotePort = command.port;
+        socket_->TlsPeerName = command.tlsPeerName;
+        socket_->TunnelTarget = command.tunnelTarget;
+        socket_->TunnelAuthorization = command.tunnelAuthorization;
+        socket_->Connect();
+        return;
+    case SlotCommand::Kind::Send:
+        // A request for a connection given up meanwhile goes nowhere.
+        if (command.conn != conn_ || socket_->State() == DownSocket::Closed)
+            return;
+        // Ready for the answer before the request can bring one.
+        transfer_.emplace(command.start, channel_.stop);
+        reported_ = command.start.ReceiveBytes;
+        socket_->SendData(command.request);
+        return;
+    }
+}
+
+void SlotWorker::halt()
+{
+    // The window collects the last count before it decides how the session ended.
+    if (transfer_ && transfer_->ReceiveBytes() != reported_)
+        reportProgress();
+    progress_.stop();
+    transfer_.reset();
+    socket_->Close();
+}
+
+void SlotWorker::onConnect()
+{
+    SlotReport r;
+    r.kind = SlotReport::Kind::Connected;
+    r.text = socket_->RemoteHostIP();
+    report(std::move(r));
+}
+
+void SlotWorker::onData()
+{
+    const QByteArray bytes = socket_->GetData();
+    if (!transfer_)
+        return;  // nothing asked for yet, or the answer has ended
+    const qint64 before = transfer_->ReceiveBytes();
+    const bool inHeader = transfer_->inHeader();
+    qint64 length = 0;
+    const SaveResult status = transfer_->SaveData(bytes.size(), bytes, length);
+    if (status == SaveResult::Cancel) {
+        // Only a stop sets the flag, and the stop ends the session itself.
+        transfer_.reset();
+        return;
+    }
+    const bool answered = status == SaveResult::Nothing || status == SaveResult::Ok200
+                          || status == SaveResult::Partial206;
+    const bool ends = !answered || transfer_->bodyDone();
+    if (status == SaveResult::Nothing && length == 0 && !inHeader && !ends
+        && !transfer_->startedOver()) {
+        // A body arrival like most: its count goes with the next progress report.
+        if (!progress_.isActive())
+            progress_.start(qMax<qint64>(0, ProgressMs - sinceProgress_.elapsed()));
+        return;
+    }
+    SlotReport r;
+    r.kind = SlotReport::Kind::Arrival;
+    r.status = status;
+    r.length = length;
+    r.rangeStart = before;
+    r.inHeader = inHeader;
+    if (inHeader)
+        r.text = transfer_->ReceiveData();
+    r.startedOver = transfer_->startedOver();
+    if (status == SaveResult::Redirect)
+        r.location = transfer_->location();
+    const int state = socket_->State();
+    report(std::move(r), state);
+    if (ends) {
+        // As the window's CloseSocket would have before the next arrival:
+        // nothing more of this connection is read.
+        transfer_.reset();
+        socket_->Close();
+    }
+}
+
+void SlotWorker::onClose()
+{
+    SlotReport r;
+    r.kind = SlotReport::Kind::Closed;
+    report(std::move(r));
+}
+
+void SlotWorker::onError()
+{
+    SlotReport r;
+    r.kind = SlotReport::Kind::Error;
+    report(std::move(r));
+}
+
+void SlotWorker::onCertificateRefused(const QString &why)
+{
+    SlotReport r;
+    r.kind = SlotReport::Kind::CertificateRefused;
+    r.text = why;
+    report(std::move(r));
+}
+
+void SlotWorker::onTunnelRefused(const QString &statusLine)
+{
+    SlotReport r;
+    r.kind = SlotReport::Kind::TunnelRefused;
+    r.text = statusLine;
+    report(std::move(r));
+}
+
+void SlotWorker::reportProgress()
+{
+    if (!transfer_)
+        return;
+    SlotReport r;
+    r.kind = SlotReport::Kind::Progress;
+    report(std::move(r));
+}
+
+void SlotWorker::report(SlotReport r, int state)
+{
+    r.conn = conn_;
+    r.socketState = state >= 0 ? state : socket_->State();
+    if (transfer_) {
+        r.figures = true;
+        r.onDisk = transfer_->ReceiveBytes();
+        r.mFlen = transfer_->mFlen();
+        r.mSizeOpen = transfer_->mSizeOpen();
+        r.bodyDone = transfer_->bodyDone();
+        r.serverBusy = transfer_->serverBusy();
+        r.retryAfter = transfer_->retryAfterSeconds();
+        reported_ = r.onDisk;
+        progress_.stop();
+        sinceProgress_.restart();
+    }
+    channel_.pushReport(std::move(r));
+}
