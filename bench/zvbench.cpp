@@ -131,11 +131,22 @@ int runDownloads(const QStringList &args, bool measureStall)
     tick.stop();
     const qint64 ms = wall.elapsed();
 
-    // The size column is repainted a little later than counted: let it.
+    // The size column is repainted a little later than counted: wait for it,
+    // asleep between events, so the wait costs no CPU of its own.
+    QTimer wake;
+    wake.start(10);
+    const auto shownAll = [&] {
+        for (int row = 1; row <= w.rowCount(); ++row) {
+            if (w.ui().LView->topLevelItem(row - 1)->text(2)
+                != QString::number(QFileInfo(wanted[row - 1]).size()))
+                return false;
+        }
+        return true;
+    };
     QElapsedTimer settle;
     settle.start();
-    while (settle.elapsed() < 200)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    while (!shownAll() && settle.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
     bool ok = true;
     for (int row = 1; row <= w.rowCount(); ++row) {
