@@ -2,6 +2,12 @@
 
 #include <QSocketNotifier>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 SlotWorker::SlotWorker(DownSocket *socket, SlotChannel &channel)
     : socket_(socket), channel_(channel)
 {
@@ -29,6 +35,13 @@ SlotWorker::~SlotWorker()
 
 void SlotWorker::begin()
 {
+#ifdef Q_OS_LINUX
+    // Nice is per thread here. A transfer keeps a core busy; a little less
+    // weight lets the window's thread, woken by its timer or the user, take
+    // a core at once instead of waiting out a busy transfer's time slice.
+    const pid_t self = pid_t(syscall(SYS_gettid));
+    setpriority(PRIO_PROCESS, id_t(self), getpriority(PRIO_PROCESS, id_t(self)) + 5);
+#endif
     commandWatch_ = new QSocketNotifier(channel_.workerFd(), QSocketNotifier::Read, this);
     connect(commandWatch_, &QSocketNotifier::activated, this, &SlotWorker::takeCommands);
     takeCommands();  // whatever came before the watch
