@@ -84,12 +84,12 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     // The session manager may ask more than once (a log-out can be called
     // off), so every request writes the list as it stands then.
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
-        connect(app, &QGuiApplication::commitDataRequest, this, [this] { saveTaskList(); });
+        connect(app, &QGuiApplication::commitDataRequest, this, [this] { saveTaskListNow(); });
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
             engine().collectAll();
             if (!listSaved_) {
                 listSaved_ = true;
-                saveTaskList();
+                saveTaskListNow();
             }
         });
     }

@@ -5,6 +5,7 @@
 #include "engine/downengine.h"
 #include "engine/downhost.h"
 #include "tasks/listlocation.h"
+#include "tasks/listwriter.h"
 #include "tasks/tasklistfile.h"
 #include "tasks/taskrecord.h"
 #include "window/mainlayout.h"
@@ -121,7 +122,12 @@ private:
     // Something the list file keeps has changed: it is written once the
     // present event is done, with whatever else changes in it.
     void listChanged();
+    // In the background: the window does not wait for the disk.
     void saveTaskList();
+    // At once, waiting for any write in hand; a folder that refuses the
+    // list sends it to the user's data folder, with a message.
+    void saveTaskListNow();
+    QVector<TaskRecord> listedRecords() const;
 
     frmDownUi ui_;
     MinForm *minForm_ = nullptr;
@@ -133,6 +139,8 @@ private:
     bool loadingList_ = false;
     bool listSaveFailureShown_ = false;
     QTimer *listSave_ = nullptr;
+    std::unique_ptr<ListWriter> listWriter_ = std::make_unique<ListWriter>();
+    QTimer *listWriteWatch_ = nullptr;
     int busySeconds_ = 0;  // seconds with a download running, for the periodic write
     // Records past the rows the list can show, written back as they were.
     QVector<TaskListFile::Unshown> unshown_;

@@ -32,7 +32,7 @@ void frmDown::closeEvent(QCloseEvent *event)
     engine().collectAll();
     if (!listSaved_) {
         listSaved_ = true;
-        saveTaskList();
+        saveTaskListNow();
     }
     seams_.endProgram();
     // Only reached when ending the program is not real (under test).
@@ -56,19 +56,49 @@ void frmDown::listChanged()
     listSave_->start();
 }
 
-void frmDown::saveTaskList()
+QVector<TaskRecord> frmDown::listedRecords() const
 {
-    if (listUnreadable_)
-        return;
-    if (listSave_)
-        listSave_->stop();
-
     QVector<TaskRecord> records;
     const int rows = std::min(rowCount(), DownTask.rowCount());
     for (int i = 1; i <= rows; ++i) {
         if (!DownTask(i).Url.isEmpty() && rowState(i) != QLatin1String("delete"))
             records.append(DownTask(i));
     }
+    return records;
+}
+
+void frmDown::saveTaskList()
+{
+    if (listUnreadable_)
+        return;
+    if (listSave_)
+        listSave_->stop();
+    listWriter_->submit(listPath_, listedRecords(), unshown_);
+    if (!listWriteWatch_) {
+        // The writer's thread only records how a write went; we look now
+        // and then while it has work, and stop looking when it has none.
+        listWriteWatch_ = new QTimer(this);
+        listWriteWatch_->setInterval(20);
+        connect(listWriteWatch_, &QTimer::timeout, this, [this] {
+            const bool idle = listWriter_->idle();
+            if (const auto failure = listWriter_->takeFailure();
+                failure && failure->path == listPath_)
+                saveTaskListNow();  // here again, and elsewhere if need be
+            if (idle)
+                listWriteWatch_->stop();
+        });
+    }
+    listWriteWatch_->start();
+}
+
+void frmDown::saveTaskListNow()
+{
+    if (listUnreadable_)
+        return;
+    if (listSave_)
+        listSave_->stop();
+    listWriter_->waitIdle();
+    const QVector<TaskRecord> records = listedRecords();
     QString error;
     if (TaskListFile::write(listPath_, records, &error, {}, unshown_))
         return;
