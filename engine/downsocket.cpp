@@ -5,6 +5,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <cerrno>
 
 namespace {
 
@@ -69,6 +70,7 @@ void DownSocket::Connect()
     // A fresh socket per connection: whatever the previous one still has
     // queued can never reach the new session.
     dropSocket();
+    takeDirect = {};
     tls_ = !TlsPeerName.isEmpty();
     tunneling_ = false;
     tunnelAnswer_.clear();
@@ -131,6 +133,7 @@ QByteArray DownSocket::GetData()
 
 void DownSocket::Close()
 {
+    takeDirect = {};
     dropSocket();
     state_ = Closed;
 }
@@ -222,6 +225,10 @@ void DownSocket::onReadyRead()
         readTunnelAnswer();
         return;
     }
+    if (takeDirect && !tls_ && waiting_ == 0) {
+        handOverDirect();
+        return;
+    }
     if (readWaitingBytes()) {
         if (!tls_) {
             handOutWaitingBytes();
@@ -245,6 +252,26 @@ void DownSocket::onReadyRead()
         onRemoteClosed();
     else
         onError(error);
+}
+
+void DownSocket::handOverDirect()
+{
+    const quint64 generation = generation_;
+    // A copy: the taker may end the connection, which clears takeDirect.
+    const std::function<qint64(int)> taker = takeDirect;
+    const qint64 got = taker(int(socket_->socketDescriptor()));
+    const int error = errno;
+    if (generation != generation_ || !socket_)
+        return;  // the taker closed the connection
+    if (got > 0 || (got == -1 && error == EAGAIN)) {
+        // An unbuffered socket watches its connection again only once read.
+        char none;
+        socket_->read(&none, 0);
+    } else if (got == 0 || (got == -1 && (error == ECONNRESET || error == EPIPE))) {
+        onRemoteClosed();
+    } else if (got == -1) {
+        onError(QAbstractSocket::NetworkError);
+    }
 }
 
 bool DownSocket::handOutWaitingBytes()

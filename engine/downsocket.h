@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 
 class QTcpSocket;
 
@@ -45,6 +46,13 @@ public:
     virtual void Close();
     virtual QString RemoteHostIP() const;
 
+    // Set, a plain connection's data events go to this taker instead of the
+    // buffer: it moves the bytes itself from the connection's descriptor and
+    // returns what splice(2) gave (the bytes moved, 0 at the end, -1 with
+    // errno) or -2 for nothing taken. The end and errors are then reported
+    // as a read meeting them would report them. Cleared by Connect and Close.
+    std::function<qint64(int descriptor)> takeDirect;
+
 Q_SIGNALS:
     void connectEvent(int index);
     void dataArrival(int index, qint64 bytesTotal);
@@ -74,6 +82,8 @@ private:
     void onConnected();
     void onEncrypted();
     void onReadyRead();
+    // A data event for takeDirect.
+    void handOverDirect();
     // Reads the proxy's answer to CONNECT; false while it has not ended.
     void readTunnelAnswer();
     void onRemoteClosed();

@@ -38,6 +38,10 @@ private:
     void halt();
     void onConnect();
     void onData();
+    // The connection's bytes taken straight into the file; see DownSocket::takeDirect.
+    qint64 onDirect(int descriptor);
+    // What the window learns of an arrival, and the end of the answer.
+    void afterArrival(SaveResult status, qint64 before, bool inHeader, qint64 length);
     void onClose();
     void onError();
     void onCertificateRefused(const QString &why);

@@ -39,10 +39,24 @@ public:
         QString mFile;
     };
     Transfer(const Start &start, const std::atomic<bool> &cancel);
+    ~Transfer();
+    Transfer(const Transfer &) = delete;
+    Transfer &operator=(const Transfer &) = delete;
 
     // Takes one arrival: the header, then the body written to the file and
     // counted. Flen receives a length read in this call.
     SaveResult SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64 &Flen);
+
+    // The rest of the body is plain bytes of a known length and the file is
+    // under way: from here on the connection's bytes can go to the file
+    // inside the kernel (spliceBody), never through our memory.
+    bool canSplice() const;
+    // Takes what the plain connection `socketFd` holds of the body, as
+    // SaveData takes an arrival. `fromConnection` receives what splice(2)
+    // gave from the connection: the bytes moved, 0 at its end, -1 with
+    // errno (EAGAIN: nothing waiting), or -2 when nothing was taken (a stop,
+    // or the file refused them).
+    SaveResult spliceBody(int socketFd, qint64 &fromConnection);
 
     qint64 ReceiveBytes() const { return ReceiveBytes_; }
     qint64 mFlen() const { return mFlen_; }
@@ -63,6 +77,8 @@ private:
     // Checks a resumed answer against what we have; Nothing when it fits.
     SaveResult checkResumption(const QByteArray &header, qint64 &Flen);
     Written writeBody(const char *data, qint64 n);
+    // Moves `n` bytes from the pipe into the open file `fd` at the count.
+    bool drainPipeInto(int fd, qint64 n);
 
     const std::atomic<bool> &cancel_;
     QString mFile_;
@@ -82,4 +98,5 @@ private:
     ChunkedDecoder chunks_;
     bool firstWrite_ = true;
     Response::Status status_ = Response::Status::Unknown;
+    int pipe_[2] = {-1, -1};  // between the connection and the file, once splicing
 };
