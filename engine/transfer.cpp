@@ -8,7 +8,6 @@
 #ifdef Q_OS_LINUX
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -244,16 +243,9 @@ Transfer::Written Transfer::writeBody(const char *data, qint64 n)
         }
     }
 
-    // Unbuffered, so a write cut short is cut short on disk too, and the cut
-    // below takes it back whatever the arrival's size. A file that already
-    // holds bytes of ours is never made anew: deleted, it is the local file
-    // that changed.
     QFile file(mFile_);
-    const QIODevice::OpenMode mode
-        = QIODevice::ReadWrite | QIODevice::Unbuffered
-          | (ReceiveBytes_ > 0 ? QIODevice::ExistingOnly : QIODevice::NotOpen);
-    if (!file.open(mode))
-        return ReceiveBytes_ > 0 && !file.exists() ? Written::LocalChanged : Written::Failed;
+    if (const Written opened = openFile(file); opened != Written::Ok)
+        return opened;
     if (n == 0)
         return Written::Ok;
     // Cut or grown by someone else since our last arrival: whatever we wrote
@@ -270,6 +262,20 @@ Transfer::Written Transfer::writeBody(const char *data, qint64 n)
         return Written::Failed;
 
     ReceiveBytes_ += n;
+    return Written::Ok;
+}
+
+Transfer::Written Transfer::openFile(QFile &file) const
+{
+    // Unbuffered, so a write cut short is cut short on disk too, and the cut
+    // after it takes it back whatever the arrival's size. A file that already
+    // holds bytes of ours is never made anew: deleted, it is the local file
+    // that changed.
+    const QIODevice::OpenMode mode
+        = QIODevice::ReadWrite | QIODevice::Unbuffered
+          | (ReceiveBytes_ > 0 ? QIODevice::ExistingOnly : QIODevice::NotOpen);
+    if (!file.open(mode))
+        return ReceiveBytes_ > 0 && !file.exists() ? Written::LocalChanged : Written::Failed;
     return Written::Ok;
 }
 
@@ -301,14 +307,11 @@ SaveResult Transfer::spliceBody(int socketFd, qint64 &fromConnection)
     }
     // The same checks as every write: the file must still be ours and as
     // long as the count, or whatever we wrote would land at the wrong place.
-    const int fd = ::open(QFile::encodeName(mFile_).constData(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? SaveResult::LocalChanged : SaveResult::WriteFail;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || info.st_size != ReceiveBytes_) {
-        ::close(fd);
+    QFile file(mFile_);
+    if (const Written opened = openFile(file); opened != Written::Ok)
+        return opened == Written::LocalChanged ? SaveResult::LocalChanged : SaveResult::WriteFail;
+    if (file.size() != ReceiveBytes_)
         return SaveResult::LocalChanged;
-    }
     // Nothing past the declared length leaves the connection.
     const ssize_t got
         = ::splice(socketFd, nullptr, pipe_[1], nullptr,
@@ -316,20 +319,16 @@ SaveResult Transfer::spliceBody(int socketFd, qint64 &fromConnection)
     const int spliceError = errno;
     fromConnection = got;
     if (got <= 0) {
-        ::close(fd);
         errno = spliceError;
         return SaveResult::Nothing;
     }
-    const bool ok = drainPipeInto(fd, got);
-    if (!ok) {
+    if (!drainPipeInto(file.handle(), got)) {
         // No part of the arrival stays behind, and the pipe is left empty.
-        [[maybe_unused]] const int cut = ::ftruncate(fd, ReceiveBytes_);
+        file.resize(ReceiveBytes_);
         ::close(pipe_[0]), ::close(pipe_[1]);
         pipe_[0] = pipe_[1] = -1;
-    }
-    ::close(fd);
-    if (!ok)
         return SaveResult::WriteFail;
+    }
     ReceiveBytes_ += got;
     bodyLeft_ -= got;
     bodyDone_ = bodyLeft_ == 0;

@@ -9,6 +9,8 @@
 #include <QString>
 #include <atomic>
 
+class QFile;
+
 // What one arrival meant: the status its header showed, or how it failed.
 // Changed: the server now has another file than the one we have the start
 // of. LocalChanged: the local file is no longer as long as the count.
@@ -77,6 +79,8 @@ private:
     // Checks a resumed answer against what we have; Nothing when it fits.
     SaveResult checkResumption(const QByteArray &header, qint64 &Flen);
     Written writeBody(const char *data, qint64 n);
+    // Opens the file for the next write; the checks every write makes first.
+    Written openFile(QFile &file) const;
     // Moves `n` bytes from the pipe into the open file `fd` at the count.
     bool drainPipeInto(int fd, qint64 n);
 
