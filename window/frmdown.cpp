@@ -85,13 +85,7 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     // off), so every request writes the list as it stands then.
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::commitDataRequest, this, [this] { saveTaskListNow(); });
-        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
-            engine().collectAll();
-            if (!listSaved_) {
-                listSaved_ = true;
-                saveTaskListNow();
-            }
-        });
+        connect(app, &QCoreApplication::aboutToQuit, this, &frmDown::saveLastList);
     }
 
     tray_ = TrayIcon::createIfAvailable(this);

@@ -128,6 +128,9 @@ private:
     // list sends it to the user's data folder, with a message.
     void saveTaskListNow();
     QVector<TaskRecord> listedRecords() const;
+    // The run is ending: the slots stopped with their counts, the list
+    // written once, for good.
+    void saveLastList();
 
     frmDownUi ui_;
     MinForm *minForm_ = nullptr;

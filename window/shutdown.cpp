@@ -25,7 +25,7 @@ void frmDown::menuquit_Click()
     close();
 }
 
-void frmDown::closeEvent(QCloseEvent *event)
+void frmDown::saveLastList()
 {
     // Both slots' threads stop writing first, so the list holds the counts
     // that are on disk.
@@ -34,6 +34,11 @@ void frmDown::closeEvent(QCloseEvent *event)
         listSaved_ = true;
         saveTaskListNow();
     }
+}
+
+void frmDown::closeEvent(QCloseEvent *event)
+{
+    saveLastList();
     seams_.endProgram();
     // Only reached when ending the program is not real (under test).
     if (minForm_)
