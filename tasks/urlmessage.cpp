@@ -6,12 +6,11 @@ namespace {
 
 const QByteArray Header = QByteArrayLiteral("ZIPVANE-URLS 1\n");
 
-bool isUsableLine(const QByteArray &line)
+// No control character but the line breaks that end the URLs.
+bool isPlainText(QByteArrayView bytes)
 {
-    if (line.isEmpty())
-        return false;
-    for (const char c : line) {
-        if (uchar(c) < 0x20 || uchar(c) == 0x7F)
+    for (const char c : bytes) {
+        if (c != '\n' && (uchar(c) < 0x20 || uchar(c) == 0x7F))
             return false;
     }
     return true;
@@ -26,7 +25,7 @@ std::optional<QByteArray> encode(const QStringList &urls)
     QByteArray message = Header;
     for (const QString &url : urls) {
         const QByteArray line = url.toUtf8();
-        if (!isUsableLine(line))
+        if (line.isEmpty() || line.contains('\n') || !isPlainText(line))
             return std::nullopt;
         message += line + '\n';
     }
@@ -50,20 +49,14 @@ Parsed parse(const QByteArray &received)
     if (end + 2 != received.size())
         return {Status::Refused, {}};  // nothing may follow the end
 
-    Parsed parsed{Status::Complete, {}};
+    // One URL a line, each ended by its line break; no line can be empty,
+    // since the first blank line ends the message.
     const QByteArray body = received.mid(Header.size(), end + 1 - Header.size());
-    qsizetype from = 0;
-    while (from < body.size()) {
-        const qsizetype nl = body.indexOf('\n', from);
-        const QByteArray line = body.mid(from, nl - from);
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString url = utf8.decode(line);
-        if (!isUsableLine(line) || utf8.hasError())
-            return {Status::Refused, {}};
-        parsed.urls << url;
-        from = nl + 1;
-    }
-    return parsed;
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8.decode(body);
+    if (!isPlainText(body) || utf8.hasError())
+        return {Status::Refused, {}};
+    return {Status::Complete, text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)};
 }
 
 }  // namespace UrlMessage
