@@ -1,11 +1,8 @@
 // URLs that come from outside the window: the command line and later
-// starts of the program. The tray's notifications go out from here too.
+// starts of the program.
 #include "window/frmdown.h"
 
 #include "engine/analyzeurl.h"
-#include "widgets/trayicon.h"
-
-#include <QFileInfo>
 
 void frmDown::addOutsideUrls(const QStringList &urls)
 {
@@ -30,16 +27,4 @@ void frmDown::bringToFront()
     show();
     raise();
     activateWindow();
-}
-
-void frmDown::notifyEnd(int row, const QString &before, const QString &key)
-{
-    if (!tray_ || before == key)
-        return;
-    const TaskRecord &task = DownTask(row);
-    if (key == QLatin1String("ok") && before == QLatin1String("start"))
-        tray_->notify(QStringLiteral("下载完毕"),
-                      task.FilePath.isEmpty() ? task.Url : QFileInfo(task.FilePath).fileName());
-    else if (key == QLatin1String("error"))
-        tray_->notify(QStringLiteral("下载失败"), task.Url);
 }

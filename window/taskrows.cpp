@@ -1,10 +1,12 @@
 // Task rows: one item of LView per task, its state key kept with the item
-// and shown as its icon.
+// and shown as its icon; the tray tells of a running task that ends.
 #include "window/frmdown.h"
 
 #include "widgets/stateicons.h"
 #include "widgets/tasklistview.h"
+#include "widgets/trayicon.h"
 
+#include <QFileInfo>
 #include <QTimer>
 #include <limits>
 #include <utility>
@@ -177,4 +179,16 @@ void frmDown::paintPendingSizes()
         if (QTreeWidgetItem *item = ui_.LView->topLevelItem(it.key() - 1))
             item->setText(2, it.value());
     }
+}
+
+void frmDown::notifyEnd(int row, const QString &before, const QString &key)
+{
+    if (!tray_ || before == key)
+        return;
+    const TaskRecord &task = DownTask(row);
+    if (key == QLatin1String("ok") && before == QLatin1String("start"))
+        tray_->notify(QStringLiteral("下载完毕"),
+                      task.FilePath.isEmpty() ? task.Url : QFileInfo(task.FilePath).fileName());
+    else if (key == QLatin1String("error"))
+        tray_->notify(QStringLiteral("下载失败"), task.Url);
 }
