@@ -21,6 +21,10 @@ struct TaskRecord {
     // Read back as the record's largest size without its exact value: the
     // file has 2 GiB or more, and only the server can say how much.
     bool SizeOpen = false;
+    // What names the server's file: the first answer's strong ETag, else its
+    // Last-Modified, exactly as sent; empty when it gave neither. Kept in the
+    // companion file and sent back as If-Range with every Range.
+    QString Validator;
 };
 
 // The largest size a record stores; a larger one is stored as this.
