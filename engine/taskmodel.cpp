@@ -1,0 +1,148 @@
+#include "engine/taskmodel.h"
+
+TaskModel::TaskModel(QObject *parent) : QObject(parent) {}
+
+const TaskModel::Status &TaskModel::status(int row) const
+{
+    static const Status none;
+    return row >= 0 && row < statuses_.size() ? statuses_[row] : none;
+}
+
+TaskModel::Status &TaskModel::status(int row)
+{
+    if (row >= statuses_.size())
+        statuses_.resize(row + 1);
+    return statuses_[row];
+}
+
+int TaskModel::append(const TaskRecord &record)
+{
+    const int row = records_.appendSpare();
+    records_(row) = record;
+    status(row) = Status{isComplete(record) ? TaskState::Complete : TaskState::Stopped};
+    Q_EMIT taskAdded(row);
+    Q_EMIT changed();
+    return row;
+}
+
+bool TaskModel::running(int row) const
+{
+    const TaskState s = state(row);
+    return s == TaskState::Connecting || s == TaskState::Downloading;
+}
+
+QString TaskModel::stateKey(int row) const
+{
+    if (marked(row))
+        return QStringLiteral("delete");
+    switch (state(row)) {
+    case TaskState::Connecting:
+    case TaskState::Downloading:
+        return QStringLiteral("start");
+    case TaskState::Complete:
+        return QStringLiteral("ok");
+    case TaskState::Error:
+        return QStringLiteral("error");
+    case TaskState::Stopped:
+    case TaskState::WaitingRetry:
+        break;
+    }
+    return QStringLiteral("stop");
+}
+
+void TaskModel::setStatus(int row, const Status &to)
+{
+    if (row < 1 || row > count())
+        return;
+    const QString before = stateKey(row);
+    const Status was = status(row);
+    status(row) = to;
+    if (was.state == to.state && was.marked == to.marked && was.retryDueMs == to.retryDueMs)
+        return;
+    Q_EMIT stateChanged(row, before, stateKey(row));
+    Q_EMIT changed();
+}
+
+void TaskModel::transition(int row, TaskState to)
+{
+    Status s = status(row);
+    s.state = to;
+    if (to != TaskState::WaitingRetry)
+        s.retryDueMs = -1;
+    setStatus(row, s);
+}
+
+void TaskModel::settle(int row)
+{
+    transition(row, isComplete(task(row)) ? TaskState::Complete : TaskState::Stopped);
+}
+
+void TaskModel::bookRetry(int row, qint64 dueMs)
+{
+    Status s = status(row);
+    s.state = TaskState::WaitingRetry;
+    s.retryDueMs = dueMs;
+    setStatus(row, s);
+}
+
+void TaskModel::setRetryTries(int row, int tries)
+{
+    if (row >= 1 && row <= count())
+        status(row).retryTries = tries;
+}
+
+void TaskModel::forgetRetries(int row)
+{
+    if (row < 1 || row > count())
+        return;
+    status(row).retryTries = 0;
+    if (state(row) == TaskState::WaitingRetry)
+        settle(row);
+}
+
+void TaskModel::mark(int row)
+{
+    if (row < 1 || row > count())
+        return;
+    Status s = status(row);
+    s.marked = true;
+    s.retryTries = 0;
+    if (s.state == TaskState::WaitingRetry) {
+        s.state = isComplete(task(row)) ? TaskState::Complete : TaskState::Stopped;
+        s.retryDueMs = -1;
+    }
+    setStatus(row, s);
+}
+
+void TaskModel::unmark(int row)
+{
+    Status s = status(row);
+    s.marked = false;
+    setStatus(row, s);
+}
+
+QVector<TaskRecord> TaskModel::listedRecords() const
+{
+    QVector<TaskRecord> records;
+    for (int row = 1; row <= count(); ++row) {
+        if (!task(row).Url.isEmpty() && !marked(row))
+            records.append(task(row));
+    }
+    return records;
+}
+
+void TaskModel::setSize(int row, qint64 size)
+{
+    if (row < 1 || row > count())
+        return;
+    task(row).FileSize = size;
+    task(row).SizeOpen = false;
+    Q_EMIT sizeChanged(row);
+    Q_EMIT changed();
+}
+
+void TaskModel::clear()
+{
+    records_.clear();
+    statuses_.clear();
+}
