@@ -44,10 +44,8 @@ namespace {
 Seams benchSeams(QStringList *targets)
 {
     Seams seams = Seams::real();
-    seams.saveFileName = [targets](QWidget *, const QString &) -> std::optional<QString> {
-        if (targets->isEmpty())
-            return std::nullopt;
-        return targets->takeFirst();
+    seams.saveFileName = [targets](QWidget *, const QString &, const Seams::SaveAnswer &answer) {
+        answer(targets->isEmpty() ? std::nullopt : std::optional(targets->takeFirst()));
     };
     seams.message = [](QWidget *, const QString &text) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));

@@ -48,19 +48,13 @@ bool clsDown::StartDownProxy()
 
 bool clsDown::connectAndSend(bool viaProxy)
 {
-    // Everything may happen while we wait, including a new start that puts
-    // another session into our slot: keep ourselves alive until we return.
-    const auto self = shared_from_this();
-    DownHost &host = engine_.host();
-    const QString reason = viaProxy ? QStringLiteral("连接代理服务器时间过长")
-                                    : QStringLiteral("连接服务器时间过长");
+    viaProxy_ = viaProxy;
     if (WhichSocket < 0 || WhichSocket > 2 || (viaProxy && mProxyPort <= 0)) {
-        engine_.CloseSocket(self, reason);
+        engine_.CloseSocket(shared_from_this(),
+                            viaProxy ? EndReason::ProxyTimeout : EndReason::ConnectTimeout);
         return false;
     }
-    const qint64 limit = viaProxy ? ProxyTimeoutSeconds : DirectTimeoutSeconds;
-
-    StartTime = host.monotonicMs();
+    StartTime = engine_.host().monotonicMs();
     SlotCommand connect;
     connect.kind = SlotCommand::Kind::Connect;
     connect.host = viaProxy ? mProxy : url_.mConnectHost;
@@ -76,35 +70,34 @@ bool clsDown::connectAndSend(bool viaProxy)
         if (!mProxyId.isEmpty())
             connect.tunnelAuthorization = proxyAuthorization(mProxyId, mProxyPass);
     }
+    connecting_ = true;
     engine_.connectSlot(WhichSocket, std::move(connect));
+    engine_.watchConnectWait();
+    return true;
+}
 
-    for (;;) {
-        // Once we were ended the socket may already carry a newer session:
-        // only our own, still running connection gets our request.
-        const bool ours = bBusy && engine_.Down(WhichSocket).get() == this;
-        if (ours && engine_.socketState(WhichSocket) == DownSocket::Connected) {
-            RequestInput in;
-            in.viaProxy = viaProxy && !url_.mSecure;
-            in.mPath = url_.mPath;
-            in.DownUrl = url_.mTarget;
-            in.mHost = url_.mHost;
-            in.mProxyId = mProxyId;
-            in.mProxyPass = mProxyPass;
-            in.mFlen = mFlen;
-            in.ReceiveBytes = ReceiveBytes;
-            engine_.sendRequest(WhichSocket, BuildRequest(in),
-                                {ReceiveBytes, mFlen, mSizeOpen, mFlen > 0, mFile});
-            requestSent_ = true;
-            lastHeardMs = host.monotonicMs();
-            return true;
-        }
-        engine_.processEventsRound();
-        const qint64 elapsedSeconds = (host.monotonicMs() - StartTime) / 1000;
-        if (elapsedSeconds > limit || bCancel || !bBusy) {
-            engine_.CloseSocket(self, reason);
-            return false;
-        }
-    }
+bool clsDown::connectTimedOut(qint64 nowMs) const
+{
+    const qint64 limit = viaProxy_ ? ProxyTimeoutSeconds : DirectTimeoutSeconds;
+    return (nowMs - StartTime) / 1000 > limit;
+}
+
+void clsDown::sendRequestNow()
+{
+    connecting_ = false;
+    RequestInput in;
+    in.viaProxy = viaProxy_ && !url_.mSecure;
+    in.mPath = url_.mPath;
+    in.DownUrl = url_.mTarget;
+    in.mHost = url_.mHost;
+    in.mProxyId = mProxyId;
+    in.mProxyPass = mProxyPass;
+    in.mFlen = mFlen;
+    in.ReceiveBytes = ReceiveBytes;
+    engine_.sendRequest(WhichSocket, BuildRequest(in),
+                        {ReceiveBytes, mFlen, mSizeOpen, mFlen > 0, mFile});
+    requestSent_ = true;
+    lastHeardMs = engine_.host().monotonicMs();
 }
 
 QString clsDown::redirectTarget(QString *why) const

@@ -1,10 +1,11 @@
 #pragma once
 // clsDown: one download session, on the window's thread. A new one replaces
-// the slot's old one at every start; the engine and the start handler hold it
-// by shared_ptr so an old session whose connect wait is still on the stack
-// stays alive. Its answer's bytes are read, written and counted by the slot's
-// worker (Transfer); the figures here follow the worker's reports, so they
-// never claim a byte the file lacks.
+// the slot's old one at every start; the engine holds it by shared_ptr so a
+// session being ended stays alive until its end is written. Its answer's
+// bytes are read, written and counted by the slot's worker (Transfer); the
+// figures here follow the worker's reports, so they never claim a byte the
+// file lacks.
+#include "engine/endreason.h"
 #include "engine/analyzeurl.h"
 
 #include <QByteArray>
@@ -39,9 +40,29 @@ public:
     qint64 lastHeardMs = 0;
 
     bool AnalyzeUrl();
+    // Begins the connect wait (direct, or through the proxy the task names);
+    // false when it could not even begin (the session has then been ended).
     bool StartDown();
     bool StartDownNoProxy();
     bool StartDownProxy();
+
+    // In the connect wait: connecting, no request sent yet.
+    bool connecting() const { return connecting_; }
+    // Through a proxy: the wait's own reason names the proxy.
+    bool viaProxy() const { return viaProxy_; }
+    // The wait has lasted more whole seconds than it may, at `nowMs`.
+    bool connectTimedOut(qint64 nowMs) const;
+    // The connection stands: the request goes out, the wait is over.
+    void sendRequestNow();
+    // The wait is over without a request.
+    void endConnectWait() { connecting_ = false; }
+    // The user's start (its failure to connect is answered by the window).
+    bool fromUser = false;
+    // Body bytes on disk when this try began: a try that adds some resets
+    // the retry count.
+    qint64 startBytes = 0;
+    // Why the session ended first (a wait may end it a second time).
+    EndReason firstEnd = EndReason::UserCancel;
 
     // What AnalyzeUrl found.
     const QString &host() const { return url_.mHost; }  // for the Host line
@@ -74,6 +95,8 @@ private:
     DownEngine &engine_;
     UrlParts url_;  // mHost, mPort, mPath as AnalyzeUrl left them
     bool requestSent_ = false;
+    bool connecting_ = false;
+    bool viaProxy_ = false;
     bool bodyDone_ = false;
     bool serverBusy_ = false;
     qint64 retryAfter_ = -1;

@@ -6,47 +6,33 @@
 
 #include "engine/slotworker.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QThread>
 
 namespace {
 
-// How long one round of a connect wait blocks at most without an event.
-constexpr int WaitTickMs = 50;
+// How often a connect wait looks at its clock.
+constexpr int ConnectTickMs = 50;
 
 }  // namespace
 
-DownEngine::DownEngine(DownHost &host, SocketFactory makeSocket, QObject *parent)
-    : QObject(parent), host_(host)
+DownEngine::DownEngine(DownHost &host, TaskModel &model, SocketFactory makeSocket,
+                       QObject *parent)
+    : QObject(parent), host_(host), model_(model), makeSocket_(std::move(makeSocket))
 {
     for (int i = 0; i < 3; ++i) {
-        DownSocket *socket = makeSocket ? makeSocket(i, nullptr) : nullptr;
-        if (!socket)
-            socket = new DownSocket(i);
-        wsock_[i] = socket;
         // The progress timer reads both sessions from the first tick on.
         down_[i] = std::make_shared<clsDown>(*this);
         if (i == 0) {
-            socket->setParent(this);  // the template: it never connects
+            DownSocket *socket = makeSocket_ ? makeSocket_(i, nullptr) : nullptr;
+            wsock_[i] = socket ? socket : new DownSocket(i);
+            wsock_[i]->setParent(this);  // the template: it never connects
             continue;
         }
-        reportWatch_[i] = new QSocketNotifier(channels_[i].windowFd(), QSocketNotifier::Read);
-        connect(reportWatch_[i], &QSocketNotifier::activated, this, [this, i] { drain(i); });
-        SlotWorker *worker = new SlotWorker(socket, channels_[i]);
-        QThread *thread = new QThread;
-        thread->setObjectName(QStringLiteral("Wsock%1").arg(i));
-        worker->moveToThread(thread);
-        // Both run on the worker's thread: its watch is made there, and it
-        // goes, with its socket, as the thread ends.
-        connect(thread, &QThread::started, worker, &SlotWorker::begin);
-        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-        workers_[i] = worker;
-        threads_[i] = thread;
-        thread->start();
+        makeWorker(i);
     }
-    waitTick_.setInterval(WaitTickMs);
+    connectTick_.setInterval(ConnectTickMs);
+    connect(&connectTick_, &QTimer::timeout, this, &DownEngine::checkConnectWaits);
 }
 
 DownEngine::~DownEngine()
@@ -54,15 +40,69 @@ DownEngine::~DownEngine()
     // Workers go first: nothing they report may reach a half-destroyed engine.
     for (int i = 1; i <= 2; ++i) {
         halt(i);
-        workers_[i] = nullptr;
-        threads_[i]->quit();
-        threads_[i]->wait();
-        channels_[i].awaitFarewell();
-        delete std::exchange(reportWatch_[i], nullptr);  // before its channel's eventfd goes
-        delete std::exchange(threads_[i], nullptr);
+        endWorker(workers_[i], true);
         wsock_[i] = nullptr;
     }
+    for (Worker &w : abandoned_)
+        endWorker(w, false);
     delete std::exchange(wsock_[0], nullptr);
+}
+
+void DownEngine::makeWorker(int slot)
+{
+    DownSocket *socket = makeSocket_ ? makeSocket_(slot, nullptr) : nullptr;
+    if (!socket)
+        socket = new DownSocket(slot);
+    wsock_[slot] = socket;
+    Worker &w = workers_[slot];
+    w.channel = std::make_unique<SlotChannel>();
+    w.reportWatch = new QSocketNotifier(w.channel->windowFd(), QSocketNotifier::Read);
+    connect(w.reportWatch, &QSocketNotifier::activated, this, [this, slot] { drain(slot); });
+    w.worker = new SlotWorker(socket, *w.channel);
+    w.thread = new QThread;
+    w.thread->setObjectName(QStringLiteral("Wsock%1").arg(slot));
+    w.worker->moveToThread(w.thread);
+    // Both run on the worker's thread: its watch is made there, and it
+    // goes, with its socket, as the thread ends.
+    connect(w.thread, &QThread::started, w.worker, &SlotWorker::begin);
+    connect(w.thread, &QThread::finished, w.worker, &QObject::deleteLater);
+    w.thread->start();
+}
+
+void DownEngine::endWorker(Worker &w, bool wait)
+{
+    delete std::exchange(w.reportWatch, nullptr);  // before its channel's eventfd goes
+    if (!w.thread)
+        return;
+    w.thread->quit();
+    if (wait || w.thread->wait(100)) {
+        w.thread->wait();
+        w.channel->awaitFarewell();
+        delete std::exchange(w.thread, nullptr);
+        w.channel.reset();
+    } else {
+        // Still hanging in the kernel: its thread, worker and channel are
+        // left to the end of the process rather than pulled from under it.
+        (void)w.thread;
+        (void)w.channel.release();
+        w.thread = nullptr;
+    }
+    w.worker = nullptr;
+}
+
+void DownEngine::abandonWorker(int slot)
+{
+    Worker &w = workers_[slot];
+    host_.appendLog(QStringLiteral("下载线程没有应答，已放弃：") + down_[slot]->DownUrl);
+    // It reads the stop flag before every write; its thread ends once the
+    // call it hangs in returns, and nothing it reports is read any more.
+    w.channel->stop = true;
+    delete std::exchange(w.reportWatch, nullptr);
+    w.thread->quit();
+    abandoned_.push_back(std::move(w));
+    w = Worker{};
+    inbox_[slot].clear();
+    makeWorker(slot);
 }
 
 bool DownEngine::slotFree(int slot) const
@@ -77,9 +117,12 @@ std::shared_ptr<clsDown> DownEngine::newSession(int slot)
     return down_[slot];
 }
 
-DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &filePath)
+DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &filePath,
+                                              bool byUser)
 {
-    const TaskRecord &rec = host_.task(row);
+    if (closing_)
+        return StartResult::ConnectFailed;
+    const TaskRecord &rec = model_.task(row);
     // A task that names a proxy goes through it or not at all.
     if (!rec.ProxyHost.isEmpty() && rec.ProxyPort <= 0) {
         host_.appendLog(rec.Url + QStringLiteral("的代理服务器端口无效，没有开始下载"));
@@ -99,9 +142,13 @@ DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &
     d->mProxyId = rec.ProxyUser;
     d->mProxyPass = rec.ProxyPass;
     d->mSizeOpen = rec.SizeOpen;
+    d->fromUser = byUser;
+    d->startBytes = rec.GotSize;
     // Row and slot are taken before the connect wait, so that a double-click
     // on the row during the wait is a stop.
-    host_.setRowState(row, QStringLiteral("start"));
+    if (byUser)
+        model_.unmark(row);
+    model_.transition(row, TaskState::Connecting);
     DownRow[slot] = qint16(row);
     host_.DrawDownPic(slot, 0, rec.FileSize, rec.GotSize);
     host_.appendLog(QStringLiteral("开始下载：") + rec.Url);
@@ -111,37 +158,89 @@ DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &
                             .arg(TaskListFile::PathBytes)
                         + d->mFile);
     }
-
-    // Events run inside StartDown: no reference into the records may be held across it.
-    if (d->StartDown()) {
-        host_.task(row).FilePath = d->mFile;
+    if (d->StartDown())
         return StartResult::Started;
-    }
-    // A nested start may have taken this row or this slot meanwhile; leave it.
-    if (DownRow[1] != row && DownRow[2] != row)
-        host_.setRowState(row, QStringLiteral("error"));
-    if (DownRow[slot] == row && down_[slot] == d)
-        DownRow[slot] = 0;
+    failStart(slot, d);  // it was ended, with its line, before it could wait
     return StartResult::ConnectFailed;
 }
 
-void DownEngine::CloseSocket(int Index, const QString &ClsStr)
+void DownEngine::stopSlot(int slot)
+{
+    const std::shared_ptr<clsDown> session = down_[slot];
+    session->bCancel = true;
+    DownRow[slot] = 0;
+    // Once the request is out, only ending the session stops the transfer;
+    // otherwise a second start would append to the same file from another
+    // connection. A wait given up ends as a failed connection.
+    if (session->requestSent())
+        CloseSocket(slot, EndReason::UserCancel);
+    else if (session->connecting())
+        endConnectWait(slot, session, false);
+}
+
+void DownEngine::watchConnectWait()
+{
+    if (!connectTick_.isActive())
+        connectTick_.start();
+}
+
+void DownEngine::checkConnectWaits()
+{
+    bool waiting = false;
+    for (int slot = 1; slot <= 2; ++slot) {
+        const std::shared_ptr<clsDown> session = down_[slot];
+        if (!session->connecting())
+            continue;
+        if (session->connectTimedOut(host_.monotonicMs()) || session->bCancel || !session->bBusy)
+            endConnectWait(slot, session, true);
+        else
+            waiting = true;
+    }
+    if (!waiting)
+        connectTick_.stop();
+}
+
+void DownEngine::endConnectWait(int slot, const std::shared_ptr<clsDown> &session, bool timedOut)
+{
+    session->endConnectWait();
+    // A refusal said why the wait is over; otherwise the wait names itself,
+    // even after the socket's own end line (so an error gives two lines).
+    const bool refused = !session->bBusy
+                         && (session->firstEnd == EndReason::CertificateRefused
+                             || session->firstEnd == EndReason::ProxyRefused);
+    if (!refused || timedOut)
+        CloseSocket(session, slot,
+                    session->viaProxy() ? EndReason::ProxyTimeout : EndReason::ConnectTimeout);
+    failStart(slot, session);
+}
+
+void DownEngine::failStart(int slot, const std::shared_ptr<clsDown> &session)
+{
+    const int row = session->WhichDown;
+    if (row > 0 && DownRow[1] != row && DownRow[2] != row
+        && model_.state(row) != TaskState::WaitingRetry)
+        model_.transition(row, TaskState::Error);
+    if (DownRow[slot] == row && down_[slot] == session)
+        DownRow[slot] = 0;
+    Q_EMIT startFailed(slot, session->fromUser);
+}
+
+void DownEngine::CloseSocket(int Index, EndReason reason)
 {
     if (Index < 0 || Index > 2)
         return;
     // Keep the session alive: the log and completion steps read it.
     const std::shared_ptr<clsDown> session = down_[Index];
-    CloseSocket(session, Index, ClsStr);
+    CloseSocket(session, Index, reason);
 }
 
-void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, const QString &ClsStr)
+void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, EndReason reason)
 {
     if (session)
-        CloseSocket(session, session->WhichSocket, ClsStr);
+        CloseSocket(session, session->WhichSocket, reason);
 }
 
-void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
-                             const QString &ClsStr)
+void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot, EndReason reason)
 {
     const bool holdsSlot = slot >= 0 && slot <= 2 && down_[slot] == session;
     if (holdsSlot && session->bBusy && !collecting_[slot]) {
@@ -153,17 +252,15 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
             return;  // one of them ended the session already, with its own line
     }
     const bool firstEnd = session->bBusy;  // a wait may end its session a second time
+    if (firstEnd)
+        session->firstEnd = reason;
     const int W = session->WhichDown;
     if (W > 0) {
-        const TaskRecord &R = host_.task(W);
-        const bool complete = isComplete(R);
-        // A newer session on the same row owns the row's state now.
-        if (holdsSlot)
-            host_.setRowState(W, stateKeyFor(R));
-        if (complete)
+        const TaskRecord &R = model_.task(W);
+        if (isComplete(R))
             host_.appendLog(R.Url + QStringLiteral("的下载完成了"));
         else
-            host_.appendLog(R.Url + QStringLiteral("的下载因为") + ClsStr
+            host_.appendLog(R.Url + QStringLiteral("的下载因为") + endReasonText(reason)
                             + QStringLiteral("被关闭了"));
     }
     session->bBusy = false;
@@ -172,19 +269,87 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot,
         DownRow[slot] = 0;
     }
     if (W > 0 && holdsSlot && firstEnd)
-        scheduleRetry(*session, W, ClsStr);
+        endTask(*session, W, reason);
+    // A session ended while it waited for its connection: the wait is over
+    // too, with its own line, before anything else can take the slot.
+    if (session->connecting())
+        endConnectWait(slot, session, false);
+}
+
+void DownEngine::endTask(const clsDown &session, int row, EndReason reason)
+{
+    const TaskRecord &task = model_.task(row);
+    if (isComplete(task)) {
+        model_.setRetryTries(row, 0);
+        model_.transition(row, TaskState::Complete);
+    } else if (bookRetry(session, row, reason)) {
+        return;
+    } else if (isRefusal(reason)) {
+        model_.transition(row, TaskState::Error);
+    } else if (model_.state(row) != TaskState::Error) {
+        model_.transition(row, TaskState::Stopped);
+    }
+}
+
+bool DownEngine::bookRetry(const clsDown &session, int row, EndReason reason)
+{
+    const TaskRecord &task = model_.task(row);
+    const bool again = !closing_ && !session.bCancel && !model_.marked(row) && task.FileSize > 0
+                       && !isComplete(task) && (session.serverBusy() || isTransient(reason));
+    if (!again) {
+        model_.setRetryTries(row, 0);
+        return false;
+    }
+    // A try that brought bytes was worth it: the count starts again.
+    const int tries = session.ReceiveBytes > session.startBytes ? 0 : model_.retryTries(row);
+    if (tries >= MaxRetries) {
+        model_.setRetryTries(row, 0);
+        model_.transition(row, TaskState::Error);
+        return true;
+    }
+    model_.setRetryTries(row, tries);
+    const qint64 asked = session.retryAfterSeconds();
+    const qint64 delayMs = asked >= 0 && asked <= 300 ? asked * 1000 : 5000 << tries;
+    model_.bookRetry(row, host_.monotonicMs() + delayMs);
+    return true;
+}
+
+void DownEngine::startDueRetry(qint64 now)
+{
+    if (closing_)
+        return;
+    int row = 0;
+    for (int r = 1; r <= model_.count(); ++r) {
+        const qint64 due = model_.retryDue(r);
+        if (model_.state(r) == TaskState::WaitingRetry && due >= 0 && due <= now
+            && (row == 0 || due < model_.retryDue(row)))
+            row = r;
+    }
+    const int slot = slotFree(1) ? 1 : slotFree(2) ? 2 : 0;
+    if (row == 0 || slot == 0)
+        return;  // it waits for a slot
+    const TaskRecord &task = model_.task(row);
+    if (task.PathUncertain || task.FilePath.isEmpty()) {
+        model_.forgetRetries(row);  // only the user may say where it goes
+        return;
+    }
+    const int tries = model_.retryTries(row) + 1;
+    model_.setRetryTries(row, tries);
+    host_.appendLog(QStringLiteral("第%1次重试：").arg(tries + 1) + task.Url);
+    StartTask(slot, row, task.FilePath, false);
 }
 
 void DownEngine::Timer1Tick()
 {
-    // A server silent this long after our request has gone away without a word.
+    // A server that sends nothing of the body this long after our request
+    // has gone away without a word, however much else it sends.
     constexpr qint64 StallMs = 60000;
     const qint64 now = host_.monotonicMs();
     for (int i = 1; i <= 2; ++i) {
         const std::shared_ptr<clsDown> session = down_[i];
         if (DownRow[i] > 0) {
             const qint64 seconds = qMax<qint64>(0, (now - session->StartTime) / 1000);
-            host_.setRowText(DownRow[i], 3, Figures::clock(seconds % 86400));
+            Q_EMIT timeShown(DownRow[i], Figures::clock(seconds % 86400));
         }
         if (session->bBusy)
             ++dotStep_[i];
@@ -197,7 +362,7 @@ void DownEngine::Timer1Tick()
         if (session->bBusy && session->requestSent()) {
             meters_[i].sample(now, session->ReceiveBytes);
             if (now - session->lastHeardMs >= StallMs)
-                CloseSocket(i, QStringLiteral("超时"));
+                CloseSocket(i, EndReason::Stall);
         }
     }
     startDueRetry(now);
@@ -208,71 +373,21 @@ DownEngine::Progress DownEngine::progressOf(int slot) const
     const clsDown &session = *down_[slot];
     if (!session.bBusy || DownRow[slot] <= 0)
         return {};
-    const TaskRecord &task = host_.task(DownRow[slot]);
+    const TaskRecord &task = model_.task(DownRow[slot]);
     const qint64 size = task.SizeOpen ? 0 : task.FileSize;
     const double speed = meters_[slot].speed();
     return {Figures::percent(task.GotSize, size), Figures::speed(speed),
             Figures::timeLeft(task.GotSize, size, speed)};
 }
 
-void DownEngine::scheduleRetry(const clsDown &session, int row, const QString &reason)
+void DownEngine::shutDown()
 {
-    // What the network did, not what the server answered or we did.
-    static const QStringList transient{
-        QStringLiteral("winsock关闭"), QStringLiteral("Winsock出错"), QStringLiteral("超时"),
-        QStringLiteral("连接服务器时间过长"), QStringLiteral("连接代理服务器时间过长")};
-    const TaskRecord &task = host_.task(row);
-    const bool again = !session.bCancel && task.FileSize > 0 && !isComplete(task)
-                       && (session.serverBusy() || transient.contains(reason));
-    if (!again) {
-        retries_.remove(row);
-        return;
+    closing_ = true;
+    connectTick_.stop();
+    for (int slot = 1; slot <= 2; ++slot) {
+        if (!halted_[slot])
+            collect(slot);
     }
-    Retry &retry = retries_[row];
-    if (retry.tries >= MaxRetries) {
-        retries_.remove(row);
-        host_.setRowState(row, QStringLiteral("error"));
-        return;
-    }
-    const qint64 asked = session.retryAfterSeconds();
-    const qint64 delayMs = asked >= 0 && asked <= 300 ? asked * 1000 : 5000 << retry.tries;
-    retry.dueMs = host_.monotonicMs() + delayMs;
-}
-
-void DownEngine::startDueRetry(qint64 now)
-{
-    if (startingRetry_)
-        return;  // a connect wait of ours is running below
-    int row = 0;
-    for (auto it = retries_.cbegin(); it != retries_.cend(); ++it) {
-        if (it->dueMs >= 0 && it->dueMs <= now && (row == 0 || it->dueMs < retries_[row].dueMs))
-            row = it.key();
-    }
-    const int slot = slotFree(1) ? 1 : slotFree(2) ? 2 : 0;
-    if (row == 0 || slot == 0 || DownRow[1] == row || DownRow[2] == row)
-        return;  // it waits for a slot
-    Retry &retry = retries_[row];
-    retry.dueMs = -1;
-    ++retry.tries;
-    const TaskRecord &task = host_.task(row);
-    host_.appendLog(QStringLiteral("第%1次重试：").arg(retry.tries + 1) + task.Url);
-    startingRetry_ = true;
-    StartTask(slot, row, task.FilePath);
-    startingRetry_ = false;
-}
-
-void DownEngine::processEventsRound()
-{
-    // The tick bounds how long the first round blocks when nothing happens,
-    // so the wait sleeps instead of spinning and still reads its clock.
-    ++waiting_;
-    if (!waitTick_.isActive())
-        waitTick_.start();
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-    if (--waiting_ == 0)
-        waitTick_.stop();
 }
 
 void DownEngine::connectSlot(int slot, SlotCommand connect)
@@ -282,7 +397,7 @@ void DownEngine::connectSlot(int slot, SlotCommand connect)
     // Whatever the slot's last connection still reports is void from here on.
     if (!halted_[slot])
         halt(slot);
-    channels_[slot].stop = false;
+    workers_[slot].channel->stop = false;
     halted_[slot] = false;
     conn_[slot] = ++lastConn_;
     socketState_[slot] = DownSocket::Connecting;
@@ -302,17 +417,17 @@ void DownEngine::sendRequest(int slot, const QString &request, const Transfer::S
 
 void DownEngine::command(int slot, SlotCommand c)
 {
-    if (workers_[slot])
-        channels_[slot].pushCommand(std::move(c));
+    if (workers_[slot].channel)
+        workers_[slot].channel->pushCommand(std::move(c));
 }
 
 void DownEngine::halt(int slot)
 {
-    if (slot < 1 || slot > 2)
+    if (slot < 1 || slot > 2 || !workers_[slot].channel)
         return;
-    channels_[slot].stop = true;
-    if (workers_[slot])
-        channels_[slot].haltAndWait();
+    workers_[slot].channel->stop = true;
+    if (!workers_[slot].channel->haltAndWait(haltLimitMs_))
+        abandonWorker(slot);
     halted_[slot] = true;
 }
 
@@ -322,14 +437,6 @@ void DownEngine::collect(int slot)
         return;
     halt(slot);
     drain(slot);
-}
-
-void DownEngine::collectAll()
-{
-    for (int slot = 1; slot <= 2; ++slot) {
-        if (!halted_[slot])
-            collect(slot);
-    }
 }
 
 void DownEngine::closeSlot(int slot)
@@ -343,8 +450,10 @@ void DownEngine::closeSlot(int slot)
 void DownEngine::drain(int slot)
 {
     std::deque<SlotReport> &inbox = inbox_[slot];
-    for (SlotReport &r : channels_[slot].takeReports())
-        inbox.push_back(std::move(r));
+    if (workers_[slot].channel) {
+        for (SlotReport &r : workers_[slot].channel->takeReports())
+            inbox.push_back(std::move(r));
+    }
     // One at a time: a report's handler may drain again, and the next report
     // is then the next one there.
     while (!inbox.empty()) {
@@ -363,12 +472,22 @@ void DownEngine::handleReport(int slot, const SlotReport &r)
     switch (r.kind) {
     case SlotReport::Kind::Connected:
         Wsock_Connect(slot, r.text);
+        // The wait sees the connection stand and sends the request.
+        if (session->connecting() && session->bBusy && !session->bCancel
+            && socketState_[slot] == DownSocket::Connected) {
+            session->sendRequestNow();
+            // The record keeps the path from the first request on.
+            if (const int row = session->WhichDown; row > 0) {
+                model_.task(row).FilePath = session->mFile;
+                model_.transition(row, TaskState::Downloading);
+                model_.recordChanged();
+            }
+        }
         break;
     case SlotReport::Kind::Arrival:
     case SlotReport::Kind::Progress:
         if (!session->bBusy)
             return;
-        session->lastHeardMs = host_.monotonicMs();
         if (r.figures)
             takeFigures(slot, *session, r);
         if (r.kind == SlotReport::Kind::Arrival)
@@ -410,9 +529,12 @@ void DownEngine::takeFigures(int slot, clsDown &session, const SlotReport &r)
     const qint64 shown = r.startedOver ? 0 : session.ReceiveBytes;
     if (r.onDisk == shown && !r.startedOver)
         return;
+    // Only bytes of the body tell that the server still sends the file.
+    if (r.onDisk > shown)
+        session.lastHeardMs = host_.monotonicMs();
     session.ReceiveBytes = r.onDisk;
     if (session.WhichDown > 0)
-        host_.task(session.WhichDown).GotSize = r.onDisk;
+        model_.task(session.WhichDown).GotSize = r.onDisk;
     if (r.onDisk > shown)
         host_.DrawDownPic(slot, r.onDisk - shown, r.mFlen, shown);
 }
@@ -442,43 +564,42 @@ void DownEngine::Wsock_DataArrival(int Index, const SlotReport &r)
         break;
     case SaveResult::NotFound404:
         host_.appendLog(url + QStringLiteral("文件不存在"));
-        CloseSocket(Index, QStringLiteral("文件未找到！"));
+        CloseSocket(Index, EndReason::NotFound);
         break;
     case SaveResult::Error:
-        CloseSocket(Index, QStringLiteral("请求时出错"));
+        CloseSocket(Index, EndReason::BadAnswer);
         host_.appendLog(url + QStringLiteral("出错了"));
         break;
     case SaveResult::Cancel:
-        CloseSocket(Index, QStringLiteral("用户取消"));
+        CloseSocket(Index, EndReason::UserCancel);
         return;
     case SaveResult::WriteFail:
-        CloseSocket(Index, QStringLiteral("写入文件出错"));
+        CloseSocket(Index, EndReason::WriteFailed);
         break;
     case SaveResult::Changed:
-        CloseSocket(Index, QStringLiteral("服务器上的文件已改变"));
+        CloseSocket(Index, EndReason::ServerChanged);
         break;
     case SaveResult::LocalChanged:
-        CloseSocket(Index, QStringLiteral("本地文件已改变"));
+        CloseSocket(Index, EndReason::LocalChanged);
         break;
     case SaveResult::Redirect:
-        // A redirect found while the session is being ended is not followed.
-        if (!collecting_[Index])
+        // A redirect found while the session is being ended, or the program
+        // is, is not followed.
+        if (!collecting_[Index] && !closing_)
             followRedirect(Index, session);
         return;
     }
     if (length >= 1 && session->WhichDown > 0) {
-        host_.task(session->WhichDown).FileSize = length;
-        host_.task(session->WhichDown).SizeOpen = false;
-        host_.setRowText(session->WhichDown, 1, QString::number(length));
+        model_.setSize(session->WhichDown, length);
     }
     // The whole body is here: no need to wait for the server to close.
     if (session->bBusy && session->bodyDone())
-        CloseSocket(Index, QStringLiteral("服务器发送完毕"));
+        CloseSocket(Index, EndReason::BodyDone);
 }
 
 void DownEngine::Wsock_Close(int Index)
 {
-    CloseSocket(Index, QStringLiteral("winsock关闭"));
+    CloseSocket(Index, EndReason::SocketClosed);
 }
 
 void DownEngine::Wsock_Error(int Index, int Number, const QString &Description)
@@ -486,13 +607,13 @@ void DownEngine::Wsock_Error(int Index, int Number, const QString &Description)
     // Neither the number nor the text is shown: the reason is the trace.
     Q_UNUSED(Number);
     Q_UNUSED(Description);
-    CloseSocket(Index, QStringLiteral("Winsock出错"));
+    CloseSocket(Index, EndReason::SocketError);
 }
 
 void DownEngine::Wsock_CertificateRefused(int Index, const QString &why)
 {
     host_.appendLog(down_[Index]->DownUrl + QStringLiteral("的服务器证书无法验证：") + why);
-    CloseSocket(Index, QStringLiteral("证书无法验证"));
+    CloseSocket(Index, EndReason::CertificateRefused);
 }
 
 void DownEngine::Wsock_TunnelRefused(int Index, const QString &statusLine)
@@ -500,7 +621,7 @@ void DownEngine::Wsock_TunnelRefused(int Index, const QString &statusLine)
     // The status line only: the request that carried the password is not shown.
     host_.appendLog(down_[Index]->DownUrl + QStringLiteral("：代理服务器拒绝了连接：")
                     + statusLine);
-    CloseSocket(Index, QStringLiteral("代理服务器拒绝连接"));
+    CloseSocket(Index, EndReason::ProxyRefused);
 }
 
 void DownEngine::followRedirect(int Index, const std::shared_ptr<clsDown> &session)
@@ -510,14 +631,15 @@ void DownEngine::followRedirect(int Index, const std::shared_ptr<clsDown> &sessi
     const QString target = session->redirectTarget(&why);
     if (target.isEmpty()) {
         host_.appendLog(session->DownUrl + why);
-        CloseSocket(Index, QStringLiteral("重定向失败"));
+        CloseSocket(Index, EndReason::RedirectFailed);
     } else {
         host_.appendLog(session->DownUrl + QStringLiteral("重定向到：") + target);
         closeSlot(Index);
+        session->fromUser = false;  // the user's start has connected once
         if (session->followRedirect(target))
             return;
     }
     // Like a failed connection: something is wrong with where the URL leads.
     if (row > 0 && DownRow[1] != row && DownRow[2] != row)
-        host_.setRowState(row, QStringLiteral("error"));
+        model_.transition(row, TaskState::Error);
 }

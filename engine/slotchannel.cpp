@@ -63,7 +63,7 @@ std::deque<SlotReport> SlotChannel::takeReports()
     return std::exchange(reports_, {});
 }
 
-void SlotChannel::haltAndWait()
+bool SlotChannel::haltAndWait(int limitMs)
 {
     SlotCommand halt;
     halt.kind = SlotCommand::Kind::Halt;
@@ -73,9 +73,12 @@ void SlotChannel::haltAndWait()
     }
     const quint64 ticket = halt.ticket;
     pushCommand(std::move(halt));
-    // Cannot deadlock: a worker never waits for the window.
+    // Cannot deadlock: a worker never waits for the window. It may hang in
+    // the kernel, though (a write to a disk that no longer answers): then we
+    // stop waiting and the caller gives the worker up.
     std::unique_lock<std::mutex> lock(mutex_);
-    haltDone_.wait(lock, [&] { return haltsRun_ >= ticket; });
+    return haltDone_.wait_for(lock, std::chrono::milliseconds(limitMs),
+                              [&] { return haltsRun_ >= ticket || workerGone_; });
 }
 
 void SlotChannel::halted(quint64 ticket)

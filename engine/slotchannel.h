@@ -81,8 +81,9 @@ public:
     std::deque<SlotReport> takeReports();
 
     // The window's side of a halt: queues it and waits until the worker has
-    // run it (and so has queued every report it will make before it).
-    void haltAndWait();
+    // run it (and so has queued every report it will make before it), for
+    // at most `limitMs`; false when the worker did not answer in that time.
+    bool haltAndWait(int limitMs);
     // The worker's side: the halt `ticket` has been run.
     void halted(quint64 ticket);
     // The worker's last act, and the window's wait for it before the channel

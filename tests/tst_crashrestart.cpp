@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <csignal>
+#include <cstdio>
 
 class tst_CrashRestart : public QObject {
     Q_OBJECT
@@ -34,6 +35,10 @@ private Q_SLOTS:
         for (int run = 0; run <= 20; ++run) {  // the last run is left to finish
             child.start(QCoreApplication::applicationFilePath(), args);
             const bool term = run % 2 == 1;
+            // A SIGTERM is the program's to handle from the moment it says it
+            // listens for one; before that (a slow start) it ends the process.
+            if (term)
+                QVERIFY(child.waitForReadyRead(60000));
             if (!child.waitForFinished(run < 20 ? 150 + run * 20 : 120000)) {
                 term ? void(::kill(pid_t(child.processId()), SIGTERM)) : child.kill();
                 QVERIFY(child.waitForFinished());
@@ -67,6 +72,7 @@ int main(int argc, char **argv)
     childSeams.endProgram = Seams::real().endProgram;
     frmDown w(childSeams, QFileInfo(argv[3]).path());
     closeOnTerminationSignals(w);
+    std::fputs("ready\n", stdout), std::fflush(stdout);
     for (int row = 1; row <= 2; ++row) {  // the first free slot: 1, then 2
         if (w.rowCount() < row)
             w.AddNewUrl(argv[2 * row]);

@@ -49,7 +49,7 @@ private Q_SLOTS:
         w->menuDel_Click();
         QTRY_COMPARE(urlsOnDisk(), QStringList({longUrl, odd}));
         // Marked, the row stays marked when its download ends.
-        w->setRowState(3, "stop");
+        w->model().transition(3, TaskState::Stopped);
         QCOMPARE(w->rowState(3), "delete");
         // The list file itself holds what it always held: cut, "?" for ø.
         const QByteArray bytes = readFile(list());

@@ -75,7 +75,7 @@ private Q_SLOTS:
         r.ProxyPass = w.password;
         f.start(row);
         QVERIFY(f.waitEnded(60000));
-        QCOMPARE(f.states.value(row), w.state);
+        QCOMPARE(f.state(row), w.state);
         QVERIFY2(f.log.join('\n').contains(w.log), qPrintable(f.log.join('\n')));
         // A certificate or a proxy that fails leaves no file; nothing was sent.
         QCOMPARE(readFile(r.FilePath), w.state == "ok" ? nginx_.served : QByteArray());

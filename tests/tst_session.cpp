@@ -135,11 +135,10 @@ private Q_SLOTS:
         QVERIFY(f.start(1));
         if (c.ending.contains("用户取消")) {  // inside the header, as a double-click
             QTRY_VERIFY(!f.engine.Down(1)->ReceiveData.isEmpty());
-            f.engine.Down(1)->bCancel = true, f.engine.DownRow[1] = 0;
-            f.engine.CloseSocket(1, "用户取消");
+            f.engine.stopSlot(1);
         }
         QVERIFY(f.waitEnded() && (c.resume.isNull() || (f.start(1) && f.waitEnded())));
-        QCOMPARE(f.states.value(1), c.state);
+        QCOMPARE(f.state(1), c.state);
         if (!c.request.isNull())
             QCOMPARE(server.requests().last(),
                      QByteArray(c.request).replace("%1", QByteArray::number(server.port())));
@@ -179,9 +178,9 @@ private Q_SLOTS:
         f.clockStepMs = how == "timeout" ? 1000 : 0;
         QTimer::singleShot(0, &f.engine, [&] {
             if (how == "stop")  // a double-click on the row
-                f.engine.Down(1)->bCancel = true, f.engine.DownRow[1] = 0;
+                f.engine.stopSlot(1);
             if (how == "restart")
-                f.engine.Wsock_Error(1, 0, {}), f.start(2);
+                f.engine.Wsock_Error(1, 0, {}), f.engine.StartTask(1, 2, f.task(2).FilePath);
         });
         QVERIFY(!f.start(1));
         QCOMPARE(f.clockMs, how == "timeout" ? 22000 : 0);
@@ -189,11 +188,11 @@ private Q_SLOTS:
         const QStringList ends{url + "的下载因为Winsock出错被关闭了",
                                url + "的下载因为连接服务器时间过长被关闭了"};
         QCOMPARE(f.log.filter(url).mid(1), ends.mid(how == "refused" || how == "restart" ? 0 : 1));
-        QCOMPARE(f.states.value(1), "error");
-        // A wait that ends frees its slot; but an old wait's late end leaves B (row 2), started
-        // inside it, its session, slot and connection.
+        QCOMPARE(f.state(1), "error");
+        // A wait that ends frees its slot; B (row 2), started on it right after the error, keeps
+        // its session, slot and connect wait.
         QVERIFY(how == "restart" ? f.engine.Down(1)->bBusy && f.engine.DownRow[1] == 2
-                                       && f.engine.socketState(1) == DownSocket::Connected
+                                       && f.engine.Down(1)->connecting()
                                  : f.engine.slotFree(1));
     }
 

@@ -57,7 +57,7 @@ private Q_SLOTS:
         QVERIFY(c.had.isEmpty() || (had.open(QIODevice::WriteOnly) && had.write(c.had) == 3));
         had.close();
         QVERIFY((f.start(row), f.waitEnded()));
-        QCOMPARE(f.states.value(row) + " " + f.task(row).Url, c.state + " " + url);
+        QCOMPARE(f.state(row) + " " + f.task(row).Url, c.state + " " + url);
         QVERIFY(f.log.last().endsWith(c.state == "ok" ? "的下载完成了" : "重定向失败被关闭了"));
         QCOMPARE(std::pair(QFile::exists(had.fileName()), readFile(had.fileName())),
                  std::pair(!c.file.isNull(), c.file));

@@ -37,7 +37,15 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     showMinForm();
 
     // Sockets and idle sessions of both slots.
-    engine_ = std::make_unique<DownEngine>(*this, std::move(makeSocket));
+    engine_ = std::make_unique<DownEngine>(*this, *model_, std::move(makeSocket));
+    connect(model_.get(), &TaskModel::taskAdded, this, &frmDown::showNewTask);
+    connect(model_.get(), &TaskModel::stateChanged, this, &frmDown::showState);
+    connect(model_.get(), &TaskModel::sizeChanged, this,
+            [this](int row) { setRowText(row, 1, QString::number(DownTask(row).FileSize)); });
+    connect(model_.get(), &TaskModel::changed, this, &frmDown::listChanged);
+    connect(engine_.get(), &DownEngine::startFailed, this, &frmDown::showStartFailed);
+    connect(engine_.get(), &DownEngine::timeShown, this,
+            [this](int row, const QString &text) { setRowText(row, 3, text); });
 
     ui_.LView->clear();
     ui_.LView->setColumnCount(4);
@@ -127,11 +135,11 @@ void frmDown::loadTaskList()
     for (const TaskRecord &record : result.records) {
         AddUrl(record.Url, QString::number(record.FileSize), QString::number(record.GotSize),
                record.FilePath);
-        DownTask(DownTask.appendSpare()) = record;
-        showIdleFigures(rowCount());
+        const int row = rowCount();
+        DownTask(row) = record;
         // A size read back as "2 GiB or more" says nothing of being complete.
-        if (record.SizeOpen)
-            setRowState(rowCount(), stateKeyFor(record));
+        model().settle(row);
+        showIdleFigures(row);
     }
     loadingList_ = false;
     unshown_ = result.unshown;
@@ -157,11 +165,6 @@ QString frmDown::logText() const
     QString text = ui_.txtInfo->toPlainText();
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     return text;
-}
-
-void frmDown::CloseSocket(int Index, const QString &ClsStr)
-{
-    engine().CloseSocket(Index, ClsStr);
 }
 
 void frmDown::Timer1_Timer()

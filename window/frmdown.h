@@ -1,9 +1,11 @@
 #pragma once
-// frmDown: the main window and the composition root. It owns the task rows
-// (LView) and records (DownTask), the log, the details box, the block-map
-// panels, the timer, the menus, the drop window and the download engine.
+// frmDown: the main window and the composition root. It owns the task model
+// (records and states, which LView's rows show), the log, the details box,
+// the block-map panels, the timer, the menus, the drop window and the
+// download engine. It observes the model: rows change when tasks do.
 #include "engine/downengine.h"
 #include "engine/downhost.h"
+#include "engine/taskmodel.h"
 #include "tasks/listlocation.h"
 #include "tasks/listwriter.h"
 #include "tasks/tasklistfile.h"
@@ -12,6 +14,7 @@
 #include "window/seams.h"
 
 #include <QHash>
+#include <QSet>
 #include <QMainWindow>
 #include <array>
 
@@ -31,7 +34,7 @@ public:
     // Where the list of a window made with `listFolder` is kept.
     static ListLocation listLocation(const QString &listFolder);
 
-    // Task rows and records.
+    // Task rows and records. AddUrl appends a task (its row follows).
     void AddUrl(const QString &myUrl, const QString &mSize, const QString &mGetSize,
                 const QString &mFile);
     void AddNewUrl(const QString &myUrl);
@@ -56,14 +59,13 @@ public:
     // The 1-based index of the selected row, 0 when none is selected.
     int selectedRow() const;
 
-    // Ending a session and the block map.
-    void CloseSocket(int Index, const QString &ClsStr);
+    // The block map.
     void PicVisible(int Index);
 
+    // A column's text of task row `row`.
+    void setRowText(int row, int column, const QString &text);
+
     // DownHost.
-    TaskRecord &task(int row) override { return DownTask(row); }
-    void setRowState(int row, const QString &key) override;
-    void setRowText(int row, int column, const QString &text) override;
     void appendLog(const QString &line) override;
     void DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBytes) override;
     void setClipboardText(const QString &text) override;
@@ -74,6 +76,7 @@ public:
     QString taskListPath() const { return listPath_; }
     Seams &seams() { return seams_; }
     DownEngine &engine() { return *engine_; }
+    TaskModel &model() { return *model_; }
     const frmDownUi &ui() const { return ui_; }
     MinForm *minForm() const { return minForm_; }
     TrayIcon *trayIcon() const { return tray_; }
@@ -90,8 +93,12 @@ public:
     void MinForm_DropText(const QString &text);
     void MinForm_DblClick();
 
-    // State the whole window shares.
-    TaskList DownTask;
+private:
+    std::unique_ptr<TaskModel> model_ = std::make_unique<TaskModel>();
+
+public:
+    // State the whole window shares: the model's records, and the selection.
+    TaskList &DownTask = model_->records();
     qint16 SelRow = -1;
 
 protected:
@@ -104,6 +111,15 @@ protected:
 
 private:
     bool holdsUrl(const QString &url) const;
+    // The model's news drawn: a new row, a state's icon and tooltip, a size.
+    void showNewTask(int row);
+    void showState(int row, const QString &before, const QString &key);
+    // Where the start of `row` goes on once it has a path: the first free
+    // slot (chosen now, not before a dialog), or the busy messages.
+    void startRow(int row);
+    void startWithPath(int row, const QString &path);
+    // The start handler's answer to a start that could not connect.
+    void showStartFailed(int slot, bool byUser);
     // A running download has just completed or failed: the tray says so.
     void notifyEnd(int row, const QString &before, const QString &key);
     // The figures of the running downloads in their rows, the drop window's
@@ -148,6 +164,9 @@ private:
     // Records past the rows the list can show, written back as they were.
     QVector<TaskListFile::Unshown> unshown_;
     std::unique_ptr<DownEngine> engine_;
+    QStringList newRowTexts_{QString(), QString()};
+    // Rows whose save dialog is open: a second double-click waits for it.
+    QSet<int> asking_;
     // Downloaded-size texts not yet in their rows, and the timer that puts
     // them there: arrivals come far faster than anyone reads a number.
     QHash<int, QString> pendingSizes_;

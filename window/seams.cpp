@@ -35,11 +35,19 @@ int execModalDialog(QDialog &dialog)
 Seams Seams::real()
 {
     Seams s;
-    s.saveFileName = [](QWidget *parent, const QString &suggestedName) -> std::optional<QString> {
-        const QString path = QFileDialog::getSaveFileName(parent, QString(), suggestedName);
-        if (path.isEmpty())
-            return std::nullopt;
-        return path;
+    s.saveFileName = [](QWidget *parent, const QString &suggestedName, SaveAnswer answer) {
+        auto *dialog = new QFileDialog(parent);
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->selectFile(suggestedName);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(dialog, &QDialog::finished, dialog, [dialog, answer](int result) {
+            const QStringList chosen = dialog->selectedFiles();
+            if (result == QDialog::Accepted && !chosen.isEmpty() && !chosen.first().isEmpty())
+                answer(chosen.first());
+            else
+                answer(std::nullopt);
+        });
+        dialog->open();
     };
     s.message = [](QWidget *parent, const QString &text) {
         QMessageBox::information(parent, Title, text, QMessageBox::Ok);

@@ -12,9 +12,11 @@ class QWidget;
 int execModalDialog(QDialog &dialog);
 
 struct Seams {
-    // The save-as dialog: the chosen path, or nothing when cancelled. It asks
-    // before overwriting an existing file.
-    std::function<std::optional<QString>(QWidget *parent, const QString &suggestedName)>
+    // The save-as dialog, opened without waiting for it: `answer` gets the
+    // chosen path later, or nothing when cancelled. It asks before
+    // overwriting an existing file.
+    using SaveAnswer = std::function<void(std::optional<QString> path)>;
+    std::function<void(QWidget *parent, const QString &suggestedName, SaveAnswer answer)>
         saveFileName;
     // A message box titled "Zipvane" with an OK button.
     std::function<void(QWidget *parent, const QString &text)> message;

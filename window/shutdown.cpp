@@ -16,8 +16,7 @@ void frmDown::menuDel_Click()
     const int row = selectedRow();
     if (row < 1)
         return;
-    engine().forgetRetries(row);
-    setRowState(row, QStringLiteral("delete"));
+    model().mark(row);
 }
 
 void frmDown::menuquit_Click()
@@ -27,9 +26,9 @@ void frmDown::menuquit_Click()
 
 void frmDown::saveLastList()
 {
-    // Both slots' threads stop writing first, so the list holds the counts
-    // that are on disk.
-    engine().collectAll();
+    // Nothing starts from now on, and both slots' threads stop writing
+    // first, so the list holds the counts that are on disk.
+    engine().shutDown();
     if (!listSaved_) {
         listSaved_ = true;
         saveTaskListNow();
@@ -63,13 +62,7 @@ void frmDown::listChanged()
 
 QVector<TaskRecord> frmDown::listedRecords() const
 {
-    QVector<TaskRecord> records;
-    const int rows = std::min(rowCount(), DownTask.rowCount());
-    for (int i = 1; i <= rows; ++i) {
-        if (!DownTask(i).Url.isEmpty() && rowState(i) != QLatin1String("delete"))
-            records.append(DownTask(i));
-    }
-    return records;
+    return model_->listedRecords();
 }
 
 void frmDown::saveTaskList()

@@ -1,5 +1,5 @@
-// Task rows: one item of LView per task, its state key kept with the item
-// and shown as its icon; the tray tells of a running task that ends.
+// Task rows: one item of LView per task of the model, its state shown as
+// its icon; the tray tells of a running task that ends.
 #include "window/frmdown.h"
 
 #include "widgets/stateicons.h"
@@ -12,8 +12,6 @@
 #include <utility>
 
 namespace {
-
-constexpr int StateRole = Qt::UserRole;
 
 // The number a size text starts with, 0 when it starts with none: blanks,
 // then an optional sign, then digits. Stored sizes are whole numbers.
@@ -44,10 +42,21 @@ void frmDown::AddUrl(const QString &myUrl, const QString &mSize, const QString &
     // Row indices are 16-bit: a full list takes no more tasks.
     if (rowCount() >= MaxTasks)
         return;
-    auto *item = new QTreeWidgetItem(QStringList{myUrl, mSize, mGetSize});
+    TaskRecord record;
+    record.Url = myUrl;
+    record.FileSize = leadingNumber(mSize);
+    record.GotSize = leadingNumber(mGetSize);
+    newRowTexts_ = {mSize, mGetSize};
+    model().append(record);
+}
+
+void frmDown::showNewTask(int row)
+{
+    // The texts AddUrl was given, as given.
+    const QStringList texts = std::exchange(newRowTexts_, {QString(), QString()});
+    auto *item = new QTreeWidgetItem(QStringList{DownTask(row).Url, texts[0], texts[1]});
     ui_.LView->addTopLevelItem(item);
-    listChanged();
-    setRowState(rowCount(), stateKeyFor(leadingNumber(mSize), leadingNumber(mGetSize)));
+    showState(row, QString(), model().stateKey(row));
 }
 
 bool frmDown::holdsUrl(const QString &url) const
@@ -87,9 +96,7 @@ void frmDown::AddNewUrl(const QString &myUrl)
 TaskRecord &frmDown::appendTask(const QString &url)
 {
     AddUrl(url, QString(), QString(), QString());
-    TaskRecord &record = DownTask(DownTask.appendSpare());
-    record.Url = url;
-    return record;
+    return DownTask(rowCount());
 }
 
 int frmDown::rowCount() const
@@ -104,8 +111,7 @@ QString frmDown::rowUrl(int row) const
 
 QString frmDown::rowState(int row) const
 {
-    const QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1);
-    return item ? item->data(0, StateRole).toString() : QString();
+    return row >= 1 && row <= rowCount() ? model_->stateKey(row) : QString();
 }
 
 QString frmDown::rowText(int row, int column) const
@@ -125,20 +131,12 @@ int frmDown::selectedRow() const
     return selected.isEmpty() ? 0 : ui_.LView->indexOfTopLevelItem(selected.first()) + 1;
 }
 
-void frmDown::setRowState(int row, const QString &key)
+void frmDown::showState(int row, const QString &before, const QString &key)
 {
     QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1);
     if (!item)
         return;
-    // A row marked for deletion stays marked when its download ends; only
-    // starting it again takes the mark away.
-    if (item->data(0, StateRole).toString() == QLatin1String("delete")
-        && key != QLatin1String("start"))
-        return;
-    const QString before = item->data(0, StateRole).toString();
-    item->setData(0, StateRole, key);
     notifyEnd(row, before, key);
-    listChanged();
     if (key != QLatin1String("start"))
         showIdleFigures(row);
     item->setIcon(0, stateIcon(key));
@@ -151,8 +149,6 @@ void frmDown::setRowText(int row, int column, const QString &text)
         pendingSizes_.remove(row);  // this text is newer than any pending one
     if (item && column >= 1 && column < ui_.LView->columnCount())
         item->setText(column, text);
-    if (column == 1)
-        listChanged();  // a size learned from the server
 }
 
 void frmDown::showGotSize(int row, const QString &text)

@@ -14,10 +14,18 @@ inline QByteArray readFile(const QString &path)
 }
 
 struct EngineFixture : DownHost {
-    explicit EngineFixture(DownEngine::SocketFactory sockets = {}) : engine(*this, sockets) {}
-    TaskRecord &task(int row) override { return tasks[row]; }
-    void setRowState(int row, const QString &key) override { states[row] = key; }
-    void setRowText(int row, int column, const QString &s) override { texts[{row, column}] = s; }
+    explicit EngineFixture(DownEngine::SocketFactory sockets = {})
+        : engine(*this, model, sockets)
+    {
+        QObject::connect(&engine, &DownEngine::timeShown,
+                         [this](int row, const QString &s) { texts[{row, 3}] = s; });
+        QObject::connect(&model, &TaskModel::sizeChanged, [this](int row) {
+            texts[{row, 1}] = QString::number(model.task(row).FileSize);
+        });
+    }
+    TaskRecord &task(int row) { return model.task(row); }
+    // The row's state key, as its icon shows it.
+    QString state(int row) const { return model.stateKey(row); }
     void appendLog(const QString &line) override { log.append(line); }
     void DrawDownPic(int, qint64, qint64, qint64) override {}
     void setClipboardText(const QString &) override {}
@@ -27,15 +35,20 @@ struct EngineFixture : DownHost {
     // is `name` in the temporary folder, or `name` itself when absolute.
     int addTask(const QString &url, const QString &name, qint64 size = 0, qint64 got = 0)
     {
-        TaskRecord &r = tasks[int(tasks.size()) + 1];
+        TaskRecord r;
         r.Url = url, r.FilePath = QDir(dir.path()).filePath(name);
         r.FileSize = size, r.GotSize = got;
-        return int(tasks.size());
+        return model.append(r);
     }
-    // Starts `row` on slot 1 as a double-click does, to the record's file.
-    bool start(int row)
+    // Starts `row` on slot 1 as a double-click does, to the record's file,
+    // and lets the connect wait run: true once the request is out.
+    bool start(int row, int slot = 1)
     {
-        return engine.StartTask(1, row, task(row).FilePath) == DownEngine::StartResult::Started;
+        if (engine.StartTask(slot, row, task(row).FilePath) != DownEngine::StartResult::Started)
+            return false;
+        const std::shared_ptr<clsDown> session = engine.Down(slot);
+        (void)QTest::qWaitFor([&] { return !session->connecting(); }, 30000);
+        return session->requestSent();
     }
     // Waits until the session of slot 1 has ended.
     bool waitEnded(int ms = 20000)
@@ -44,12 +57,11 @@ struct EngineFixture : DownHost {
     }
 
     QTemporaryDir dir;
-    QMap<int, TaskRecord> tasks;  // by row
     QStringList log;
-    QMap<int, QString> states;
     QMap<QPair<int, int>, QString> texts;  // by row and column
     // The clock, and what is added to it after every reading to let time pass
     // inside a wait.
     qint64 clockMs = 0, clockStepMs = 0;
+    TaskModel model;
     DownEngine engine;  // last: it is built on everything above
 };

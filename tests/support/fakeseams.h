@@ -15,6 +15,9 @@ struct FakeSeamsState {
     QStringList messages, questions, saveSuggestions;
     bool answerOk = true;
     std::optional<QString> savePath;
+    // Set: the save dialog stays open, its answer kept here for the test to give.
+    bool holdSaveDialog = false;
+    Seams::SaveAnswer heldSaveAnswer;
     QString clipboard;
     qint64 nowMs = 1000;  // the clock, moved by the test
     // Runs instead of a modal dialog; the dialog stays open unless it closes itself.
@@ -24,9 +27,12 @@ struct FakeSeamsState {
 inline Seams fakeSeams(const std::shared_ptr<FakeSeamsState> &s)
 {
     Seams seams;
-    seams.saveFileName = [s](QWidget *, const QString &suggested) {
+    seams.saveFileName = [s](QWidget *, const QString &suggested, Seams::SaveAnswer answer) {
         s->saveSuggestions << suggested;
-        return s->savePath;
+        if (s->holdSaveDialog)
+            s->heldSaveAnswer = std::move(answer);
+        else
+            answer(s->savePath);
     };
     seams.message = [s](QWidget *, const QString &text) { s->messages << text; };
     seams.askOkCancel = [s](QWidget *, const QString &text) {
