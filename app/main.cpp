@@ -1,4 +1,5 @@
 #include "window/frmdown.h"
+#include "window/outsideurls.h"
 #include "window/qttranslations.h"
 #include "window/singleinstance.h"
 #include "window/terminationsignals.h"
@@ -7,6 +8,38 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <cstdio>
+
+namespace {
+
+// Control characters as %XX, so a refused URL cannot break the line or steer
+// the terminal.
+QString printable(const QString &url)
+{
+    QString shown;
+    for (const QChar c : url) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            shown += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+// One line on stderr for each URL that was not added; true when there was one.
+bool reportRefusals(const QStringList &urls, const QList<UrlMessage::Outcome> &outcomes)
+{
+    bool refused = false;
+    for (qsizetype k = 0; k < urls.size() && k < outcomes.size(); ++k) {
+        if (outcomes[k] == UrlMessage::Outcome::Added)
+            continue;
+        std::fprintf(stderr, "zipvane: refused: %s: %s\n", qPrintable(printable(urls[k])),
+                     qPrintable(outsideUrlRefusal(outcomes[k])));
+        refused = true;
+    }
+    return refused;
+}
+
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -21,11 +54,16 @@ int main(int argc, char *argv[])
     const QStringList urls = QCoreApplication::arguments().mid(1);
     const ListLocation where = frmDown::listLocation({});
     SingleInstance instance(where.path);
-    switch (instance.claim(urls)) {
+    QList<UrlMessage::Outcome> outcomes;
+    switch (instance.claim(urls, outcomes)) {
     case SingleInstance::Claim::Owner:
         break;
     case SingleInstance::Claim::HandedOver:
-        return 0;
+        return reportRefusals(urls, outcomes) ? 1 : 0;
+    case SingleInstance::Claim::Foreign:
+        std::fprintf(stderr, "zipvane: the running program's socket belongs to another user; "
+                             "nothing was sent\n");
+        return 1;
     case SingleInstance::Claim::TooLarge:
         std::fprintf(stderr, "zipvane: too many URLs to hand to the running program\n");
         return 2;
@@ -43,12 +81,14 @@ int main(int argc, char *argv[])
     };
     frmDown w(seams);
     closeOnTerminationSignals(w);
-    QObject::connect(&instance, &SingleInstance::urlsArrived, &w,
-                     [&w](const QStringList &arrived) {
-                         w.addOutsideUrls(arrived);
-                         w.bringToFront();
-                     });
+    instance.setReceiver([&w](const QStringList &arrived) {
+        const QList<UrlMessage::Outcome> answer = w.addOutsideUrls(arrived);
+        w.bringToFront();
+        return answer;
+    });
     w.show();
-    w.addOutsideUrls(urls);
+    if (!instance.listenProblem().isEmpty())
+        w.appendLog(QStringLiteral("无法接收从外部加入的网址：") + instance.listenProblem());
+    reportRefusals(urls, w.addOutsideUrls(urls));
     return app.exec();
 }

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Zipvane needs to build, run and test, and any
 # further packages named as arguments (make bench names the tools it measures
-# against). Idempotent and quiet when everything is already there.
+# against). With everything there it does nothing: no root, no apt-get.
+# Without root it names what is missing and how to install it, and fails.
 set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6core5compat6-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-wqy-microhei
   xvfb xauth xdotool imagemagick
   dpkg-dev desktop-file-utils
@@ -15,24 +16,30 @@ packages=(
   clang libclang-rt-14-dev
 )
 
+# Every name an installed package answers to: its own, and the names it
+# provides (so a name asked for as a virtual package counts as there).
+# dpkg-query lists Provides as "a (= 1), b".
+installed=$(dpkg-query -W -f='${db:Status-Abbrev}|${Package}|${Provides}\n' 2>/dev/null \
+  | awk -F'|' '$1 ~ /^ii/ {
+      print $2
+      n = split($3, provided, ",")
+      for (i = 1; i <= n; i++) { split(provided[i], word, " "); if (word[1] != "") print word[1] }
+    }' | sort -u)
+
 missing=()
 for p in "${packages[@]}" "$@"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  grep -qxF -- "$p" <<<"$installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
-  if command -v sudo >/dev/null 2>&1; then SUDO=sudo; else
-    echo "install-deps: need root to install: ${missing[*]}" >&2; exit 1
-  fi
-else
-  SUDO=
+  echo "install-deps: missing packages: ${missing[*]}" >&2
+  echo "install-deps: install them as root with: apt-get install ${missing[*]}" >&2
+  exit 1
 fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
+apt-get update -qq
 # nginx and tinyproxy are started by the tests themselves, never as services.
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

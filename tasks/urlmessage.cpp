@@ -1,12 +1,18 @@
 #include "tasks/urlmessage.h"
 
 #include <QStringDecoder>
+#include <algorithm>
+#include <array>
 
 namespace {
 
-const QByteArray Header = QByteArrayLiteral("ZIPVANE-URLS 1\n");
+const QByteArray MessageHeader = QByteArrayLiteral("ZIPVANE-URLS 2\n");
+const QByteArray AnswerHeader = QByteArrayLiteral("ZIPVANE-ANSWER 2\n");
 
-// No control character but the line breaks that end the URLs.
+// The answer's words, in the order of UrlMessage::Outcome.
+const std::array<QByteArray, 4> Words = {"added", "unusable", "listed", "full"};
+
+// No control character but the line breaks that end the lines.
 bool isPlainText(QByteArrayView bytes)
 {
     for (const char c : bytes) {
@@ -16,20 +22,56 @@ bool isPlainText(QByteArrayView bytes)
     return true;
 }
 
+QByteArray frame(const QByteArray &header, const QList<QByteArray> &lines)
+{
+    QByteArray bytes = header;
+    for (const QByteArray &line : lines)
+        bytes += line + '\n';
+    return bytes + '\n';
+}
+
+struct Unframed {
+    UrlMessage::Status status = UrlMessage::Status::Incomplete;
+    QByteArray body;  // the lines, each with its line break, when Complete
+};
+
+// The header, the lines and the blank line that ends them, and nothing more.
+Unframed unframe(const QByteArray &header, const QByteArray &received)
+{
+    using UrlMessage::Status;
+    if (received.size() > UrlMessage::MaxBytes)
+        return {Status::Refused, {}};
+    if (!received.startsWith(header))
+        return {header.startsWith(received) ? Status::Incomplete : Status::Refused, {}};
+    // The first "\n\n" from the header's own line break on. No line can be
+    // empty, since the first blank line ends the whole.
+    const qsizetype end = received.indexOf("\n\n", header.size() - 1);
+    if (end < 0)
+        return {Status::Incomplete, {}};
+    if (end + 2 != received.size())
+        return {Status::Refused, {}};  // nothing may follow the end
+    return {Status::Complete, received.mid(header.size(), end + 1 - header.size())};
+}
+
 }  // namespace
 
 namespace UrlMessage {
 
+bool carries(const QString &url)
+{
+    const QByteArray line = url.toUtf8();
+    return !line.isEmpty() && !line.contains('\n') && isPlainText(line);
+}
+
 std::optional<QByteArray> encode(const QStringList &urls)
 {
-    QByteArray message = Header;
+    QList<QByteArray> lines;
     for (const QString &url : urls) {
-        const QByteArray line = url.toUtf8();
-        if (line.isEmpty() || line.contains('\n') || !isPlainText(line))
+        if (!carries(url))
             return std::nullopt;
-        message += line + '\n';
+        lines << url.toUtf8();
     }
-    message += '\n';
+    const QByteArray message = frame(MessageHeader, lines);
     if (message.size() > MaxBytes)
         return std::nullopt;
     return message;
@@ -37,26 +79,41 @@ std::optional<QByteArray> encode(const QStringList &urls)
 
 Parsed parse(const QByteArray &received)
 {
-    if (received.size() > MaxBytes)
-        return {Status::Refused, {}};
-    if (!received.startsWith(Header))
-        return {Header.startsWith(received) ? Status::Incomplete : Status::Refused, {}};
-    // The blank line that ends the message: the first "\n\n" from the
-    // header's own line break on.
-    const qsizetype end = received.indexOf("\n\n", Header.size() - 1);
-    if (end < 0)
-        return {Status::Incomplete, {}};
-    if (end + 2 != received.size())
-        return {Status::Refused, {}};  // nothing may follow the end
-
-    // One URL a line, each ended by its line break; no line can be empty,
-    // since the first blank line ends the message.
-    const QByteArray body = received.mid(Header.size(), end + 1 - Header.size());
+    const Unframed message = unframe(MessageHeader, received);
+    if (message.status != Status::Complete)
+        return {message.status, {}};
     QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8.decode(body);
-    if (!isPlainText(body) || utf8.hasError())
+    const QString text = utf8.decode(message.body);
+    if (!isPlainText(message.body) || utf8.hasError())
         return {Status::Refused, {}};
     return {Status::Complete, text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)};
+}
+
+QByteArray encodeAnswer(const QList<Outcome> &outcomes)
+{
+    QList<QByteArray> lines;
+    for (const Outcome outcome : outcomes)
+        lines << Words.at(size_t(outcome));
+    return frame(AnswerHeader, lines);
+}
+
+ParsedAnswer parseAnswer(const QByteArray &received, qsizetype sent)
+{
+    const Unframed answer = unframe(AnswerHeader, received);
+    if (answer.status != Status::Complete)
+        return {answer.status, {}};
+    QList<Outcome> outcomes;
+    for (const QByteArray &word : answer.body.split('\n')) {
+        if (word.isEmpty())
+            continue;  // after the last line break
+        const auto known = std::find(Words.begin(), Words.end(), word);
+        if (known == Words.end())
+            return {Status::Refused, {}};
+        outcomes << Outcome(known - Words.begin());
+    }
+    if (outcomes.size() != sent)
+        return {Status::Refused, {}};
+    return {Status::Complete, outcomes};
 }
 
 }  // namespace UrlMessage

@@ -10,6 +10,7 @@
 #include "tasks/listwriter.h"
 #include "tasks/tasklistfile.h"
 #include "tasks/taskrecord.h"
+#include "tasks/urlmessage.h"
 #include "window/mainlayout.h"
 #include "window/seams.h"
 
@@ -42,8 +43,8 @@ public:
     TaskRecord &appendTask(const QString &url);
     // URLs from outside (the command line, a later start): each one the add
     // dialog would take becomes a task, without asking; the others are
-    // named in the log.
-    void addOutsideUrls(const QStringList &urls);
+    // named in the log. What became of each, in order.
+    QList<UrlMessage::Outcome> addOutsideUrls(const QStringList &urls);
     // The window restored, raised and active.
     void bringToFront();
     // True, after telling the user in a box over `parent`, when the list

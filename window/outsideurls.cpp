@@ -1,24 +1,47 @@
 // URLs that come from outside the window: the command line and later
 // starts of the program.
-#include "window/frmdown.h"
+#include "window/outsideurls.h"
 
 #include "engine/analyzeurl.h"
+#include "window/frmdown.h"
 
-void frmDown::addOutsideUrls(const QStringList &urls)
+QString outsideUrlRefusal(UrlMessage::Outcome outcome)
 {
+    switch (outcome) {
+    case UrlMessage::Outcome::Added:
+        break;
+    case UrlMessage::Outcome::Unusable:
+        return QStringLiteral("无法识别的URL地址");
+    case UrlMessage::Outcome::Listed:
+        return QStringLiteral("该URL已经在下载队列中了");
+    case UrlMessage::Outcome::Full:
+        return QStringLiteral("任务列表已满（最多%1个任务）").arg(MaxTasks);
+    }
+    return {};
+}
+
+QList<UrlMessage::Outcome> frmDown::addOutsideUrls(const QStringList &urls)
+{
+    using UrlMessage::Outcome;
+    QList<Outcome> outcomes;
     for (const QString &url : urls) {
         UrlParts parts;
-        if (!analyzeUrl(url, parts)) {
-            appendLog(QStringLiteral("无法识别的URL地址：") + url);
-        } else if (holdsUrl(url)) {
-            appendLog(QStringLiteral("该URL已经在下载队列中了：") + url);
-        } else if (rowCount() >= MaxTasks) {
-            appendLog(QStringLiteral("任务列表已满（最多%1个任务），没有加入：").arg(MaxTasks)
-                      + url);
-        } else {
+        Outcome outcome = Outcome::Added;
+        if (!analyzeUrl(url, parts))
+            outcome = Outcome::Unusable;
+        else if (holdsUrl(url))
+            outcome = Outcome::Listed;
+        else if (rowCount() >= MaxTasks)
+            outcome = Outcome::Full;
+        if (outcome == Outcome::Added)
             appendTask(url);
-        }
+        else if (outcome == Outcome::Full)
+            appendLog(outsideUrlRefusal(outcome) + QStringLiteral("，没有加入：") + url);
+        else
+            appendLog(outsideUrlRefusal(outcome) + QStringLiteral("：") + url);
+        outcomes << outcome;
     }
+    return outcomes;
 }
 
 void frmDown::bringToFront()

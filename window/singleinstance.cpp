@@ -1,7 +1,5 @@
 #include "window/singleinstance.h"
 
-#include "tasks/urlmessage.h"
-
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,8 +16,9 @@
 
 namespace {
 
-// Whoever connects must be this user: the socket's own permissions say so
-// already, and the kernel's word on the peer makes sure of it.
+// The other end of a local connection is this user, in the kernel's word:
+// checked by the program of everyone who connects, and by a later start of
+// whoever answers, before it sends a byte.
 bool peerIsThisUser(const QLocalSocket &peer)
 {
 #ifdef Q_OS_LINUX
@@ -40,11 +39,23 @@ void drop(QLocalSocket *peer)
     peer->deleteLater();
 }
 
+QString socketName(const QString &folder, const QString &listPath)
+{
+    const QFileInfo list(listPath);
+    const QString canonical = QFileInfo(list.absolutePath()).canonicalFilePath();
+    const QString full = (canonical.isEmpty() ? list.absolutePath() : canonical) + QLatin1Char('/')
+                         + list.fileName();
+    const QByteArray digest = QCryptographicHash::hash(full.toUtf8(), QCryptographicHash::Sha256);
+    return folder + QStringLiteral("/zipvane-") + QString::fromLatin1(digest.toHex().left(24));
+}
+
 }  // namespace
 
 SingleInstance::SingleInstance(const QString &listPath, QObject *parent)
-    : QObject(parent), name_(serverName(listPath)), lock_(listPath + QStringLiteral(".lock"))
+    : QObject(parent), folder_(privateRuntimeFolder()), lock_(listPath + QStringLiteral(".lock"))
 {
+    if (!folder_.path.isEmpty())
+        name_ = socketName(folder_.path, listPath);
     // The lock is ours for as long as we run, however long that is; only a
     // holder that no longer runs leaves a stale lock.
     lock_.setStaleLockTime(0);
@@ -56,26 +67,25 @@ SingleInstance::~SingleInstance()
     release();
 }
 
-QString SingleInstance::serverName(const QString &listPath)
+QString SingleInstance::socketPath(const QString &listPath)
 {
-    const QFileInfo list(listPath);
-    const QString folder = QFileInfo(list.absolutePath()).canonicalFilePath();
-    const QString full
-        = (folder.isEmpty() ? list.absolutePath() : folder) + QLatin1Char('/') + list.fileName();
-    const QByteArray digest = QCryptographicHash::hash(full.toUtf8(), QCryptographicHash::Sha256);
-    QString user;
-#ifdef Q_OS_UNIX
-    user = QString::number(getuid());
-#endif
-    return QStringLiteral("zipvane-%1-%2").arg(user, QString::fromLatin1(digest.toHex().left(24)));
+    const PrivateFolder folder = privateRuntimeFolder();
+    return folder.path.isEmpty() ? QString() : socketName(folder.path, listPath);
 }
 
-SingleInstance::Claim SingleInstance::claim(const QStringList &urls)
+SingleInstance::Claim SingleInstance::claim(const QStringList &urls,
+                                            QList<UrlMessage::Outcome> &outcomes)
 {
-    const std::optional<QByteArray> message = UrlMessage::encode(urls);
+    QStringList carried;
+    for (const QString &url : urls) {
+        if (UrlMessage::carries(url))
+            carried << url;
+    }
+    const std::optional<QByteArray> message = UrlMessage::encode(carried);
+    QList<UrlMessage::Outcome> answered;
     // The holder may be starting (locked, not listening yet) or ending.
     const QDeadlineTimer deadline(5000);
-    do {
+    for (;;) {
         if (lock_.tryLock(0)) {
             listen();
             return Claim::Owner;
@@ -86,11 +96,24 @@ SingleInstance::Claim SingleInstance::claim(const QStringList &urls)
             return Claim::Owner;
         if (!message)
             return Claim::TooLarge;
-        if (handOver(*message))
-            return Claim::HandedOver;
+        if (name_.isEmpty())
+            return folder_.foreign ? Claim::Foreign : Claim::NoAnswer;
+        const HandOver result = handOver(*message, carried.size(), answered);
+        if (result == HandOver::Foreign)
+            return Claim::Foreign;
+        if (result == HandOver::NoAnswer)
+            return Claim::NoAnswer;
+        if (result == HandOver::Answered)
+            break;
+        if (deadline.hasExpired())
+            return Claim::NoAnswer;
         QThread::msleep(100);
-    } while (!deadline.hasExpired());
-    return Claim::NoAnswer;
+    }
+    outcomes.clear();
+    for (const QString &url : urls)
+        outcomes << (UrlMessage::carries(url) ? answered.takeFirst()
+                                              : UrlMessage::Outcome::Unusable);
+    return Claim::HandedOver;
 }
 
 void SingleInstance::release()
@@ -100,35 +123,51 @@ void SingleInstance::release()
         lock_.unlock();
 }
 
-bool SingleInstance::handOver(const QByteArray &message)
+SingleInstance::HandOver SingleInstance::handOver(const QByteArray &message, qsizetype sent,
+                                                  QList<UrlMessage::Outcome> &answered)
 {
     QLocalSocket socket;
     socket.connectToServer(name_);
     if (!socket.waitForConnected(1000))
-        return false;
+        return HandOver::NotReached;
+    if (!peerIsThisUser(socket)) {
+        socket.abort();
+        return HandOver::Foreign;
+    }
+    // From here on the URLs may have been taken: they are never sent twice.
     socket.write(message);
     if (!socket.waitForBytesWritten(2000))
-        return false;
-    QByteArray answer;
-    while (!answer.contains('\n') && socket.waitForReadyRead(5000))
-        answer += socket.readAll();
-    return answer == "OK\n";
+        return HandOver::NoAnswer;
+    QByteArray received;
+    UrlMessage::ParsedAnswer answer;
+    while (answer.status == UrlMessage::Status::Incomplete && socket.waitForReadyRead(5000)) {
+        received += socket.read(UrlMessage::MaxBytes + 1 - received.size());
+        answer = UrlMessage::parseAnswer(received, sent);
+    }
+    if (answer.status != UrlMessage::Status::Complete)
+        return HandOver::NoAnswer;
+    answered = answer.outcomes;
+    return HandOver::Answered;
 }
 
 void SingleInstance::listen()
 {
-    // We hold the lock, so a socket file left behind is no other program's.
+    if (name_.isEmpty()) {
+        listenProblem_ = folder_.problem;
+        return;
+    }
+    // We hold the lock, and the folder is ours alone, so a socket file left
+    // behind is no other program's.
     QLocalServer::removeServer(name_);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     if (!server_.listen(name_))
-        qWarning("Zipvane: later starts cannot reach this one: %s",
-                 qPrintable(server_.errorString()));
+        listenProblem_ = server_.errorString();
 }
 
 void SingleInstance::acceptConnections()
 {
     while (QLocalSocket *peer = server_.nextPendingConnection()) {
-        if (!peerIsThisUser(*peer)) {
+        if (!peerIsThisUser(*peer) || !receiver_) {
             drop(peer);
             continue;
         }
@@ -147,10 +186,9 @@ void SingleInstance::acceptConnections()
                 drop(peer);
                 return;
             }
-            peer->write("OK\n");
+            peer->write(UrlMessage::encodeAnswer(receiver_(parsed.urls)));
             peer->flush();
             peer->disconnectFromServer();
-            Q_EMIT urlsArrived(parsed.urls);
         });
     }
 }
