@@ -164,7 +164,8 @@ private Q_SLOTS:
         w_->AddNewUrl(QString("http://127.0.0.1:%1/gone").arg(freeLoopbackPort()));
         fake_->savePath = dir_->filePath("gone");
         dblClick(2);  // on slot 2, while slot 1 runs
-        QTRY_COMPARE(w_->rowState(2) + w_->ui().lblTishi->text(), "errorWisock2连接服务器失败！！");
+        QTRY_COMPARE(w_->rowState(2) + w_->ui().lblTishi->text(),
+                     "errorWisock2连接服务器失败！！");
         dblClick(1);  // once the request is out, a stop ends the transfer at once
         QVERIFY(w_->engine().slotFree(1) && w_->rowState(1) == "stop");
         select(2), w_->ui().menuDel->trigger();
@@ -185,6 +186,36 @@ private Q_SLOTS:
         QCOMPARE(fake_->saveSuggestions, QStringList({"road.bin", "road.bin", "gone"}));
         dblClick(1);
         QCOMPARE(w_->ui().lblTishi->text() + w_->rowState(1), path + "已经下载完毕！！！ok");
+    }
+
+    // A retry falls due while the save dialog of another row is open: the
+    // retry takes slot 1, and the answer starts the other row on slot 2.
+    // Both finish; neither is left without its slot.
+    void retryWhileTheSaveDialogIsOpen()
+    {
+        const QByteArray file(10000, 'r');
+        server_->addScript(
+            {{"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + file.left(4000)}});
+        server_->addScript(ScriptedServer::split(
+            "HTTP/1.1 206 P\r\nContent-Range: bytes 4000-9999/10000\r\n\r\n" + file.mid(4000)));
+        server_->addScript(
+            ScriptedServer::split("HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + file));
+        open();
+        const QString url = QString("http://127.0.0.1:%1/").arg(server_->port());
+        w_->AddNewUrl(url + "a"), w_->AddNewUrl(url + "b");
+        fake_->savePath = dir_->filePath("a");
+        dblClick(1);
+        QTRY_VERIFY(w_->engine().retryPending(1));  // dropped at 4000 of 10000
+        fake_->holdSaveDialog = true;
+        dblClick(2);
+        QVERIFY(fake_->heldSaveAnswer);
+        fake_->nowMs += 5000, w_->Timer1_Timer();
+        QCOMPARE(w_->engine().DownRow[1], qint16(1));
+        fake_->heldSaveAnswer(dir_->filePath("b"));
+        QCOMPARE(w_->engine().DownRow[2], qint16(2));
+        QTRY_VERIFY(w_->rowState(1) == "ok" && w_->rowState(2) == "ok");
+        QCOMPARE(std::pair(readFile(dir_->filePath("a")), readFile(dir_->filePath("b"))),
+                 std::pair(file, file));
     }
 
     // Row indices are 16-bit: the list reads, adds and keeps 32766 tasks at

@@ -1,6 +1,8 @@
 #pragma once
-// A socket object for engine tests that need the connect wait under control.
+// Socket objects for engine tests that need a slot's thread under control.
 #include "engine/downsocket.h"
+
+#include <QSemaphore>
 
 // A real socket that hides its first connection: it reads as connecting until
 // it is closed, so a test can act inside a connect wait that has connected.
@@ -14,4 +16,24 @@ public:
     }
     void Close() override { shut = false, DownSocket::Close(); }
     bool shut = true;
+};
+
+// A real socket whose first read that brings bytes hangs until the gate is
+// released: a slot's thread that does not answer.
+class HangSocket : public DownSocket {
+public:
+    HangSocket(QSemaphore &gate, int index, QObject *parent)
+        : DownSocket(index, parent), gate_(gate)
+    {}
+    QByteArray GetData() override
+    {
+        QByteArray data = DownSocket::GetData();
+        if (!data.isEmpty() && !hung_)
+            hung_ = true, gate_.acquire();
+        return data;
+    }
+
+private:
+    QSemaphore &gate_;
+    bool hung_ = false;
 };

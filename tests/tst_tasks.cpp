@@ -1,0 +1,151 @@
+// The tasks' roads on the model and the engine alone, no widgets linked:
+// start, drop, retry, delete, stop and close, each against a loopback server,
+// checked by what the server was asked and what the model says.
+#include "support/fakehost.h"
+#include "support/scriptedserver.h"
+#include "support/testsockets.h"
+
+#include <QSemaphore>
+#include <QThread>
+#include <arpa/inet.h>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray File(10000, 'q');
+
+QByteArray half()
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + File.left(5000);
+}
+
+}  // namespace
+
+class tst_Tasks : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // A connection that drops at half of a known size books a retry 5 s on;
+    // what the user does meanwhile decides whether it is made.
+    void dropAndRetry_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("requests");  // the server's count once 10 s have passed
+        QTest::addColumn<QString>("state");
+        QTest::newRow("nothing: retried") << "" << 2 << "ok";
+        QTest::newRow("deleted while it downloads") << "delete running" << 1 << "delete";
+        QTest::newRow("deleted while its retry waits") << "delete waiting" << 1 << "delete";
+        QTest::newRow("retries forgotten while one waits") << "forget" << 1 << "stop";
+        QTest::newRow("closing while its retry waits") << "close" << 1 << "stop";
+    }
+    void dropAndRetry()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, requests);
+        QFETCH(QString, state);
+        ScriptedServer server;
+        server.addScript({{half()}, 200});
+        server.addScript(ScriptedServer::split("HTTP/1.1 206 P\r\nContent-Range: bytes "
+                                               "5000-9999/10000\r\n\r\n"
+                                               + File.mid(5000)));
+        EngineFixture f;
+        const int row = f.addTask(QString("http://127.0.0.1:%1/f").arg(server.port()), "f", 10000);
+        QVERIFY(f.start(row));
+        if (what == "delete running")
+            f.model.mark(row);
+        QVERIFY(f.waitEnded());
+        QCOMPARE(f.model.state(row) == TaskState::WaitingRetry, what != "delete running");
+        if (what == "delete waiting")
+            f.model.mark(row);
+        if (what == "forget")
+            f.model.forgetRetries(row);
+        if (what == "close")
+            f.engine.shutDown();
+        for (int s = 0; s < 10; ++s)
+            f.clockMs += 1000, f.engine.Timer1Tick();
+        QVERIFY(what.isEmpty() ? f.waitEnded() && f.task(row).GotSize == 10000 : true);
+        QTest::qWait(50);
+        QCOMPARE(server.requests().size(), requests);
+        QCOMPARE(f.state(row), state);
+        // A marked task is kept out of the list, whatever its download did.
+        QCOMPARE(f.model.listedRecords().size(), what.startsWith("delete") ? 0 : 1);
+    }
+
+    // Closing while the answer that redirects sits unread: the program ends
+    // without a new connection. The server runs on a thread of its own, so
+    // that this thread handles nothing while the answer arrives.
+    void closeWithRedirectQueued()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET, address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), size) == 0
+                && ::listen(listener, 4) == 0
+                && ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) == 0);
+        QAtomicInt connections = 0, answered = 0;
+        std::thread server([&] {
+            const int c = ::accept(listener, nullptr, nullptr);
+            connections.ref();
+            char request[4096];
+            (void)::read(c, request, sizeof request);
+            const char answer[]
+                = "HTTP/1.1 302 Found\r\nLocation: /g\r\nContent-Length: 0\r\n\r\n";
+            answered = ::write(c, answer, sizeof answer - 1) > 0;
+            pollfd next{listener, POLLIN, 0};
+            if (::poll(&next, 1, 1500) == 1)  // a second connection would come here
+                connections.ref();
+            ::close(c);
+        });
+        EngineFixture f;
+        const int row
+            = f.addTask(QString("http://127.0.0.1:%1/f").arg(ntohs(address.sin_port)), "f");
+        QVERIFY(f.start(row));
+        while (!answered.loadAcquire())
+            QThread::msleep(10);
+        QThread::msleep(200);  // the slot's thread reads the answer; this one does not look
+        f.engine.shutDown();
+        QTest::qWait(100);
+        server.join();
+        ::close(listener);
+        QCOMPARE(connections.loadAcquire(), 1);
+        QCOMPARE(f.log.filter("重定向").size(), 0);
+    }
+
+    // A slot whose thread hangs (here in its first read; a hung disk is the
+    // same to the engine) is given up after the stop's limit: the stop
+    // returns, bytes it did not report are not counted, and the slot
+    // downloads the next task on a new thread.
+    void stopWhileTheThreadHangs()
+    {
+        ScriptedServer server;
+        server.addScript({{"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + File},
+                          0,
+                          ScriptedServer::End::KeepOpen});
+        QSemaphore gate;
+        QAtomicInt made = 0;
+        EngineFixture f([&](int i, QObject *p) -> DownSocket * {
+            return i == 1 && made.fetchAndAddOrdered(1) == 0 ? new HangSocket(gate, i, p)
+                                                             : new DownSocket(i, p);
+        });
+        f.engine.setHaltLimitMs(300);
+        const QString url = QString("http://127.0.0.1:%1/f").arg(server.port());
+        const int hung = f.addTask(url, "f"), next = f.addTask(url, "g");
+        QVERIFY(f.start(hung));
+        QTRY_COMPARE(server.requests().size(), 1);
+        QTest::qWait(200);  // the answer arrives; the thread hangs reading it
+        f.engine.stopSlot(1);
+        QCOMPARE(f.log.filter("下载线程没有应答").join(""), "下载线程没有应答，已放弃：" + url);
+        QCOMPARE(std::pair(f.state(hung), f.task(hung).GotSize), std::pair(QString("stop"), 0ll));
+        QVERIFY(f.start(next) && f.waitEnded());
+        QCOMPARE(readFile(f.task(next).FilePath), File);
+        gate.release();  // the given-up thread goes on: nothing of it reaches the task
+        QTest::qWait(300);
+        QCOMPARE(std::pair(f.task(hung).GotSize, QFileInfo(f.task(hung).FilePath).size()),
+                 std::pair(0ll, 0ll));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Tasks)
+#include "tst_tasks.moc"
