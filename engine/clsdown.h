@@ -5,13 +5,14 @@
 // bytes are read, written and counted by the slot's worker (Transfer); the
 // figures here follow the worker's reports, so they never claim a byte the
 // file lacks.
-#include "engine/endreason.h"
 #include "engine/analyzeurl.h"
+#include "engine/endreason.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 class DownEngine;
 
@@ -63,6 +64,9 @@ public:
     qint64 startBytes = 0;
     // Why the session ended first (a wait may end it a second time).
     EndReason firstEnd = EndReason::UserCancel;
+    // A certificate or a proxy said no: the socket's own end that follows it
+    // (an error, a close) ends the session with this reason instead.
+    std::optional<EndReason> refusal;
 
     // What AnalyzeUrl found.
     const QString &host() const { return url_.mHost; }  // for the Host line

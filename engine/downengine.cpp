@@ -16,8 +16,7 @@ constexpr int ConnectTickMs = 50;
 
 }  // namespace
 
-DownEngine::DownEngine(DownHost &host, TaskModel &model, SocketFactory makeSocket,
-                       QObject *parent)
+DownEngine::DownEngine(DownHost &host, TaskModel &model, SocketFactory makeSocket, QObject *parent)
     : QObject(parent), host_(host), model_(model), makeSocket_(std::move(makeSocket))
 {
     for (int i = 0; i < 3; ++i) {
@@ -242,6 +241,9 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, EndReason 
 
 void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot, EndReason reason)
 {
+    if (session->refusal
+        && (reason == EndReason::SocketError || reason == EndReason::SocketClosed))
+        reason = *session->refusal;
     const bool holdsSlot = slot >= 0 && slot <= 2 && down_[slot] == session;
     if (holdsSlot && session->bBusy && !collecting_[slot]) {
         // The worker's last reports come first: they happened before this end.
@@ -613,6 +615,7 @@ void DownEngine::Wsock_Error(int Index, int Number, const QString &Description)
 void DownEngine::Wsock_CertificateRefused(int Index, const QString &why)
 {
     host_.appendLog(down_[Index]->DownUrl + QStringLiteral("的服务器证书无法验证：") + why);
+    down_[Index]->refusal = EndReason::CertificateRefused;
     CloseSocket(Index, EndReason::CertificateRefused);
 }
 
@@ -621,6 +624,7 @@ void DownEngine::Wsock_TunnelRefused(int Index, const QString &statusLine)
     // The status line only: the request that carried the password is not shown.
     host_.appendLog(down_[Index]->DownUrl + QStringLiteral("：代理服务器拒绝了连接：")
                     + statusLine);
+    down_[Index]->refusal = EndReason::ProxyRefused;
     CloseSocket(Index, EndReason::ProxyRefused);
 }
 

@@ -68,7 +68,8 @@ private Q_SLOTS:
             = w.certificate.startsWith('/')
                   ? QString("https://127.0.0.1:%1/f.bin").arg(tlsPorts_[w.certificate])
                   : QString("http://127.0.0.1:%1/").arg(nginx_.port) + w.certificate;
-        const int row = f.addTask(url, "f.bin");
+        // Refused ones know their size, so that a retry could be booked.
+        const int row = f.addTask(url, "f.bin", w.state == "ok" ? 0 : 4 << 20);
         TaskRecord &r = f.task(row);
         if (!w.password.isEmpty())
             r.ProxyHost = "127.0.0.1", r.ProxyPort = qint16(proxy_.port), r.ProxyUser = "zv";
@@ -80,6 +81,13 @@ private Q_SLOTS:
         // A certificate or a proxy that fails leaves no file; nothing was sent.
         QCOMPARE(readFile(r.FilePath), w.state == "ok" ? nginx_.served : QByteArray());
         QVERIFY(!f.log.join('\n').contains("wrong"));
+        // A refusal is not retried, ends with its own reason and nothing else: the
+        // time did not run out.
+        if (w.state == "error") {
+            const QString why = w.password == "wrong" ? "代理服务器拒绝连接" : "证书无法验证";
+            QCOMPARE(f.log.filter("被关闭了"), QStringList(url + "的下载因为" + why + "被关闭了"));
+            QVERIFY(!f.engine.retryPending(row));
+        }
     }
 };
 
