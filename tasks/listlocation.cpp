@@ -42,3 +42,13 @@ ListLocation chooseListLocation(const QString &programFolder, const QString &dat
         QFile::setPermissions(kept, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return {kept, true};
 }
+
+QString newerListInDataFolder(const QString &listPath, const QString &dataFolder)
+{
+    const QFileInfo list(listPath), moved(QDir(dataFolder).filePath(TaskListFile::FileName));
+    // Only a list that exists in both places is in doubt: a missing one is
+    // not a list that was left behind.
+    if (!list.isFile() || !moved.isFile() || moved.absoluteFilePath() == list.absoluteFilePath())
+        return {};
+    return moved.lastModified() > list.lastModified() ? moved.filePath() : QString();
+}
