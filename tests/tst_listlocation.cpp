@@ -40,6 +40,39 @@ private Q_SLOTS:
         QFile list(where.path);
         QCOMPARE(list.open(QFile::ReadOnly) ? list.readAll() : "", c.from.toUtf8());
     }
+
+    // A list that went to the data folder when its own folder refused it is
+    // read from there while it is the newer one.
+    void newerInDataFolder_data()
+    {
+        QTest::addColumn<int>("beside");  // age in seconds; -1: no such file
+        QTest::addColumn<int>("moved");
+        QTest::addColumn<bool>("takesMoved");
+        QTest::newRow("moved newer") << 60 << 0 << true;
+        QTest::newRow("beside newer") << 0 << 60 << false;
+        QTest::newRow("same time") << 0 << 0 << false;
+        QTest::newRow("none moved") << 0 << -1 << false;
+        QTest::newRow("none beside") << -1 << 0 << false;
+    }
+    void newerInDataFolder()
+    {
+        QFETCH(int, beside);
+        QFETCH(int, moved);
+        QFETCH(bool, takesMoved);
+        QTemporaryDir root;
+        const QString list = root.filePath("app/Zipvane.zvt"),
+                      kept = root.filePath("zv/Zipvane.zvt");
+        const QDateTime now = QDateTime::currentDateTime();
+        for (auto [path, age] : {std::pair(list, beside), std::pair(kept, moved)}) {
+            QFile file(path);
+            if (age < 0)
+                continue;
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QFile::WriteOnly)
+                    && file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(newerListInDataFolder(list, root.filePath("zv")), takesMoved ? kept : "");
+        QCOMPARE(newerListInDataFolder(kept, root.filePath("zv")), "");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestListLocation)
