@@ -38,8 +38,15 @@ ListLocation chooseListLocation(const QString &programFolder, const QString &dat
     QDir().mkpath(dataFolder);
     const QString kept = QDir(dataFolder).filePath(TaskListFile::FileName);
     // The copy is the user's own, private like every list (it may hold proxy passwords).
-    if (!QFileInfo::exists(kept) && QFileInfo::exists(beside) && QFile::copy(beside, kept))
-        QFile::setPermissions(kept, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // Its companion goes with it: without it long URLs come back cut.
+    if (!QFileInfo::exists(kept) && QFileInfo::exists(beside)) {
+        for (const auto &[from, to] :
+             {std::pair(TaskListFile::companionPath(beside), TaskListFile::companionPath(kept)),
+              std::pair(beside, kept)}) {
+            if (QFileInfo::exists(from) && QFile::copy(from, to))
+                QFile::setPermissions(to, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+    }
     return {kept, true};
 }
 
