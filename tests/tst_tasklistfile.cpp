@@ -39,6 +39,11 @@ const qint64 GiB = 1LL << 30;
 const R A1 = task("a", 3 * GiB, 3 * GiB, "\"a1\""), A2 = task("a", 3 * GiB, 3 * GiB, "\"a2\"");
 const R B1 = task("b", 5 * GiB, 2 * GiB), B2 = task("b", 6 * GiB, 2 * GiB);
 const R P = {0, "http://h/" + QString(190, 'p')};  // alike no other
+const R E = [] {  // A's URL, its own short path: alike no other either
+    R e = A1;
+    e.FilePath = "/nowhere/e";
+    return e;
+}();
 const R D = {0,
              "http://h/d",
              "/nowhere/d",
@@ -170,6 +175,11 @@ private Q_SLOTS:
                        [](WriteStep step) { return step == WriteStep::List; }));
         QCOMPARE(load(QFile(list)), full);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{FileName});
+        // A companion that cannot be put in place (a folder holds its name):
+        // the list is not written either.
+        QVERIFY(QDir().mkpath(companionPath(list)));
+        QVERIFY(!write(list, {P}));
+        QCOMPARE(load(QFile(list)), full);
     }
 
     // The first list on disk, then the second written and stopped before a
@@ -184,7 +194,7 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<WriteStep>>("stop");
         QTest::addColumn<rlim_t>("limit");
         QTest::addColumn<QString>("bare");  // the URL of a record that may read as itself alone
-        const QVector<R> grown = padded({A2, B2, D}), shifted = padded({B2, D});
+        const QVector<R> grown = padded({A2, B2, E, D}), shifted = padded({B2, E, D});
         for (auto [name, second] :
              {std::pair("grown", grown), std::pair("alike deleted", shifted)}) {
             // A deleted, B moves to A's ordinal: while the companion holds
@@ -205,6 +215,9 @@ private Q_SLOTS:
             QTest::addRow("%s, list refused", name)
                 << second << std::optional<WriteStep>() << rlim_t(4000) << a;
         }
+        // A short list whose companion alone is past the limit.
+        QTest::addRow("companion refused")
+            << QVector<R>{A2, B2, D} << std::optional<WriteStep>() << rlim_t(1500) << "";
     }
     void crashPoints()
     {
@@ -212,7 +225,7 @@ private Q_SLOTS:
         QFETCH(std::optional<WriteStep>, stop);
         QFETCH(rlim_t, limit);
         QFETCH(QString, bare);
-        const QVector<R> first{A1, B1, P};
+        const QVector<R> first{A1, B1, E, P};
         QVERIFY(write(list, first));
         const bool failed = limit != RLIM_INFINITY;
         {
