@@ -38,7 +38,24 @@ ListLocation chooseListLocation(const QString &programFolder, const QString &dat
     QDir().mkpath(dataFolder);
     const QString kept = QDir(dataFolder).filePath(TaskListFile::FileName);
     // The copy is the user's own, private like every list (it may hold proxy passwords).
-    if (!QFileInfo::exists(kept) && QFileInfo::exists(beside) && QFile::copy(beside, kept))
-        QFile::setPermissions(kept, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // Its companion goes with it: without it long URLs come back cut.
+    if (!QFileInfo::exists(kept) && QFileInfo::exists(beside)) {
+        for (const auto &[from, to] :
+             {std::pair(TaskListFile::companionPath(beside), TaskListFile::companionPath(kept)),
+              std::pair(beside, kept)}) {
+            if (QFileInfo::exists(from) && QFile::copy(from, to))
+                QFile::setPermissions(to, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+    }
     return {kept, true};
+}
+
+QString newerListInDataFolder(const QString &listPath, const QString &dataFolder)
+{
+    const QFileInfo list(listPath), moved(QDir(dataFolder).filePath(TaskListFile::FileName));
+    // Only a list that exists in both places is in doubt: a missing one is
+    // not a list that was left behind.
+    if (!list.isFile() || !moved.isFile() || moved.absoluteFilePath() == list.absoluteFilePath())
+        return {};
+    return moved.lastModified() > list.lastModified() ? moved.filePath() : QString();
 }

@@ -1,6 +1,14 @@
 #include "tasks/listwriter.h"
 
-ListWriter::ListWriter() : thread_([this] { run(); }) {}
+ListWriter::ListWriter(WriteFunction write)
+    : write_(
+        write ? std::move(write)
+              : [](const QString &path, const QVector<TaskRecord> &records,
+                   const QVector<TaskListFile::Unshown> &unshown,
+                   QString
+                       *error) { return TaskListFile::write(path, records, error, {}, unshown); }),
+      thread_([this] { run(); })
+{}
 
 ListWriter::~ListWriter()
 {
@@ -17,9 +25,35 @@ void ListWriter::submit(const QString &path, const QVector<TaskRecord> &records,
 {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
+        if (sealed_)
+            return;
         next_ = Job{path, records, unshown};
     }
     changed_.notify_all();
+}
+
+bool ListWriter::writeNow(const QString &path, const QVector<TaskRecord> &records,
+                          const QVector<TaskListFile::Unshown> &unshown, QString *error)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    next_.reset();
+    changed_.wait(lock, [this] { return !writing_; });
+    // Holding the turn keeps the thread from beginning anything given meanwhile.
+    writing_ = true;
+    failure_.reset();
+    lock.unlock();
+    const bool ok = write_(path, records, unshown, error);
+    lock.lock();
+    writing_ = false;
+    changed_.notify_all();
+    return ok;
+}
+
+void ListWriter::seal()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    sealed_ = true;
+    next_.reset();
 }
 
 void ListWriter::waitIdle()
@@ -45,14 +79,14 @@ void ListWriter::run()
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         // What was given before the end is written all the same.
-        changed_.wait(lock, [this] { return next_ || quit_; });
+        changed_.wait(lock, [this] { return (next_ && !writing_) || (quit_ && !next_); });
         if (!next_)
             return;
         const Job job = *std::exchange(next_, std::nullopt);
         writing_ = true;
         lock.unlock();
         QString error;
-        const bool ok = TaskListFile::write(job.path, job.records, &error, {}, job.unshown);
+        const bool ok = write_(job.path, job.records, job.unshown, &error);
         lock.lock();
         writing_ = false;
         if (!ok)

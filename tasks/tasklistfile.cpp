@@ -1,15 +1,18 @@
 #include "tasks/tasklistfile.h"
 
+#include "tasks/companionfile.h"
 #include "tasks/gbktext.h"
+#include "tasks/savefile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QtEndian>
 #include <limits>
+#include <optional>
 
 namespace TaskListFile {
 
@@ -79,9 +82,28 @@ struct SizeField {
     qint64 TaskRecord::*member;
 };
 const SizeField SizeFields[] = {{"size", &TaskRecord::FileSize}, {"got", &TaskRecord::GotSize}};
+// What a task keeps in the companion alone, the record having no place for
+// it: kept whenever it is not empty. A new per-task text is one more line.
+struct KeptField {
+    const char *name;
+    QString TaskRecord::*member;
+};
+const KeptField KeptFields[] = {{"validator", &TaskRecord::Validator}};
 
-// The whole values of what `r`'s record would cut or change; empty when it
-// holds them all.
+// The fields that name a task: a record's slot is keyed by them as stored.
+constexpr Field NamingFields[]
+    = {UrlField, FilePathField, ProxyHostField, {ProxyPortAt, 2}, ProxyUserField, ProxyPassField};
+
+QByteArray slotKey(const char *record)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const Field &f : NamingFields)
+        hash.addData(QByteArrayView(record + f.offset, f.width));
+    return hash.result().left(8).toHex();
+}
+
+// The whole values of what `r`'s record would cut or change, and what it has
+// no place for; empty when the record holds it all.
 QJsonObject entryFor(const TaskRecord &r)
 {
     QJsonObject entry;
@@ -97,12 +119,16 @@ QJsonObject entryFor(const TaskRecord &r)
         if (clampTo32(r.*f.member) != r.*f.member || largestSize)
             entry.insert(QLatin1String(f.name), QString::number(r.*f.member));
     }
+    for (const KeptField &f : KeptFields) {
+        if (!(r.*f.member).isEmpty())
+            entry.insert(QLatin1String(f.name), r.*f.member);
+    }
     return entry;
 }
 
-// Takes the whole values of `entry` into `r` when every one of them is what
-// `r`'s record holds of it, and says whether it did.
-bool applyEntry(const QJsonObject &entry, TaskRecord &r)
+// `r` completed by `entry` when every whole value in it is what `r`'s record
+// holds of it; nothing when one is not.
+std::optional<TaskRecord> applied(const QJsonObject &entry, const TaskRecord &r)
 {
     TaskRecord whole = r;
     for (const TextField &f : TextFields) {
@@ -110,7 +136,7 @@ bool applyEntry(const QJsonObject &entry, TaskRecord &r)
         if (value.isUndefined())
             continue;
         if (!value.isString() || asStored(value.toString(), f.field) != r.*f.member)
-            return false;
+            return std::nullopt;
         whole.*f.member = value.toString();
     }
     for (const SizeField &f : SizeFields) {
@@ -120,54 +146,85 @@ bool applyEntry(const QJsonObject &entry, TaskRecord &r)
         bool ok = false;
         const qint64 size = value.toString().toLongLong(&ok);
         if (!ok || clampTo32(size) != r.*f.member)
-            return false;
+            return std::nullopt;
         whole.*f.member = size;
     }
-    r = whole;
+    for (const KeptField &f : KeptFields) {
+        const QJsonValue value = entry.value(QLatin1String(f.name));
+        if (!value.isUndefined() && !value.isString())
+            return std::nullopt;
+        whole.*f.member = value.toString();
+    }
+    return whole;
+}
+
+bool sameTask(const TaskRecord &a, const TaskRecord &b)
+{
+    for (const TextField &f : TextFields) {
+        if (a.*f.member != b.*f.member)
+            return false;
+    }
     return true;
 }
 
-QJsonObject parseEntry(QByteArrayView line)
+// The entry of the record `r`, stored at `slot`, of those the companion holds
+// for it: one that matches the record. Two that match but name different
+// tasks (records alike whose entries disagree) give none: which one is this
+// record's cannot be told. Of two for one task, the first is the newer.
+QJsonObject entryOf(const Companion::Contents &companion, const QString &slot, int number,
+                    const TaskRecord &r)
 {
-    return QJsonDocument::fromJson(line.toByteArray()).object();
+    if (companion.bySlot.isEmpty()) {
+        const QJsonObject entry = companion.byRecord.value(number);
+        return applied(entry, r) ? entry : QJsonObject();
+    }
+    std::optional<std::pair<QJsonObject, TaskRecord>> found;
+    for (const QJsonObject &entry : companion.bySlot.value(slot)) {
+        const std::optional<TaskRecord> whole = applied(entry, r);
+        if (!whole)
+            continue;
+        if (!found)
+            found.emplace(entry, *whole);
+        else if (!sameTask(found->second, *whole))
+            return {};
+    }
+    return found ? found->first : QJsonObject();
 }
 
-// The companion's entries by record number; a line that is no entry is passed over.
-QHash<int, QJsonObject> readCompanion(const QString &path)
+QByteArray readWhole(const QString &path, QString *error = nullptr)
 {
-    QHash<int, QJsonObject> entries;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QJsonObject entry = parseEntry(line);
-        const int record = entry.value(QLatin1String("record")).toInt();
-        if (record > 0)
-            entries.insert(record, entry);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return {};
     }
-    return entries;
-}
-
-// `bytes` into `path` through a temporary file; a new file is its owner's only.
-bool saveWhole(const QString &path, const QByteArray &bytes, QString *error)
-{
-    const bool existed = QFileInfo::exists(path);
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        if (!existed)
-            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        if (file.write(bytes) == bytes.size() && file.commit())
-            return true;
-    }
-    if (error)
+    QByteArray all = file.readAll();
+    if (file.error() != QFileDevice::NoError && error)
         *error = file.errorString();
-    return false;
+    return all;
 }
 
-QByteArray entryLine(QJsonObject entry, int record)
+// The records of a list's bytes with their slots and the entries the
+// companion holds for them, as reading finds them.
+struct Resolved {
+    QVector<const char *> records;
+    QStringList slots;
+    QVector<QJsonObject> entries;
+};
+Resolved resolve(const QByteArray &list, const QByteArray &companionBytes)
 {
-    entry.insert(QLatin1String("record"), record);
-    return QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
+    Resolved out;
+    const Companion::Contents companion = Companion::parse(companionBytes);
+    QVector<QByteArray> keys;
+    for (qsizetype at = 0; at + RecordSize <= list.size(); at += RecordSize) {
+        out.records << list.constData() + at;
+        keys << slotKey(list.constData() + at);
+    }
+    out.slots = Companion::slotsOf(keys);
+    for (int i = 0; i < out.records.size(); ++i)
+        out.entries << entryOf(companion, out.slots[i], i + 1, decodeRecord(out.records[i]));
+    return out;
 }
 
 }  // namespace
@@ -230,39 +287,32 @@ ReadResult read(const QString &path)
             file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         return result;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
+    QString error;
+    const QByteArray all = readWhole(path, &error);
+    if (!error.isEmpty()) {
         result.ok = false;
-        result.error = file.errorString();
+        result.error = error;
         return result;
     }
-    const QByteArray all = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        result.ok = false;
-        result.error = file.errorString();
-        return result;
-    }
-    const QHash<int, QJsonObject> entries = readCompanion(companionPath(path));
-    const qsizetype whole = all.size() / RecordSize;
-    result.records.reserve(qMin<qsizetype>(whole, MaxTasks));
-    for (qsizetype i = 0; i < whole; ++i) {
-        const char *bytes = all.constData() + i * RecordSize;
-        const QJsonObject entry = entries.value(int(i + 1));
+    const Resolved list = resolve(all, readWhole(companionPath(path)));
+    result.records.reserve(qMin<qsizetype>(list.records.size(), MaxTasks));
+    for (int i = 0; i < list.records.size(); ++i) {
+        const char *bytes = list.records[i];
+        const QJsonObject &entry = list.entries[i];
         if (result.records.size() >= MaxTasks) {
-            const QByteArray line = entry.isEmpty() ? QByteArray() : entryLine(entry, 0);
-            result.unshown.append({QByteArray(bytes, RecordSize), line});
+            result.unshown.append({QByteArray(bytes, RecordSize), entry});
             continue;
         }
-        TaskRecord r = decodeRecord(bytes);
-        if (r.Url.isEmpty())
+        const TaskRecord stored = decodeRecord(bytes);
+        if (stored.Url.isEmpty())
             continue;  // a record without a URL would have no row
-        const bool applied = applyEntry(entry, r);
-        const bool pathWhole = applied && entry.contains(QLatin1String("path"));
+        TaskRecord r = applied(entry, stored).value_or(stored);
+        const bool pathWhole = entry.contains(QLatin1String("path"));
         // Cut to its field, or a character GBK lacks stored as "?".
         r.PathUncertain = !pathWhole
                           && (GbkText::encode(r.FilePath).size() == PathBytes
                               || r.FilePath.contains(QLatin1Char('?')));
-        r.SizeOpen = r.FileSize == LargestStoredSize
-                     && !(applied && entry.contains(QLatin1String("size")));
+        r.SizeOpen = r.FileSize == LargestStoredSize && !entry.contains(QLatin1String("size"));
         if ((r.GotSize + 1 < r.FileSize || r.SizeOpen) && !r.PathUncertain)
             r.GotSize = gotSizeOnDisk(r);
         result.records.append(std::move(r));
@@ -271,39 +321,48 @@ ReadResult read(const QString &path)
 }
 
 bool write(const QString &path, const QVector<TaskRecord> &records, QString *error,
-           const std::function<bool(int)> &beforeRecord, const QVector<Unshown> &unshown)
+           const std::function<bool(WriteStep)> &stopBefore, const QVector<Unshown> &unshown)
 {
-    QByteArray companion;
-    for (int i = 0; i < records.size(); ++i) {
-        const QJsonObject entry = entryFor(records[i]);
-        if (!entry.isEmpty())
-            companion += entryLine(entry, i + 1);
-    }
-    for (int i = 0; i < unshown.size(); ++i) {
-        if (!unshown[i].entry.isEmpty())
-            companion += entryLine(parseEntry(unshown[i].entry), int(records.size()) + i + 1);
-    }
-    const QString companionFile = companionPath(path);
-    if (!companion.isEmpty() ? !saveWhole(companionFile, companion, error)
-                             : QFile::exists(companionFile) && !QFile::remove(companionFile)) {
-        if (error && companion.isEmpty())
-            *error = QStringLiteral("cannot remove ") + companionFile;
-        return false;
-    }
-
     QByteArray all;
     all.reserve((records.size() + unshown.size()) * RecordSize);
-    for (int i = 0; i < records.size(); ++i) {
-        if (beforeRecord && !beforeRecord(i)) {
-            if (error)
-                *error = QStringLiteral("cancelled");
-            return false;
-        }
-        all += encodeRecord(records[i]);
-    }
+    QVector<QJsonObject> entries;
+    for (const TaskRecord &r : records)
+        all += encodeRecord(r), entries << entryFor(r);
     for (const Unshown &u : unshown)
-        all += u.record;
-    return saveWhole(path, all, error);
+        all += u.record, entries << u.entry;
+    QVector<QByteArray> keys;
+    for (qsizetype at = 0; at < all.size(); at += RecordSize)
+        keys << slotKey(all.constData() + at);
+    const QStringList slots = Companion::slotsOf(keys);
+    Companion::Entries next, onDisk;
+    for (int i = 0; i < slots.size(); ++i)
+        next.append({slots[i], entries[i]});
+
+    // What the pair on disk reads back now is kept until the new list is in place.
+    const QString companionFile = companionPath(path);
+    const QByteArray oldCompanion = readWhole(companionFile);
+    const Resolved old = resolve(readWhole(path), oldCompanion);
+    for (int i = 0; i < old.slots.size(); ++i)
+        onDisk.append({old.slots[i], old.entries[i]});
+
+    const auto stopped = [&](WriteStep step) {
+        if (stopBefore && stopBefore(step)) {
+            if (error)
+                *error = QStringLiteral("stopped");
+            return true;
+        }
+        return false;
+    };
+    const auto putCompanion = [&](const QByteArray &bytes) {
+        return bytes.isEmpty() ? SaveFile::remove(companionFile, error)
+                               : SaveFile::replace(companionFile, bytes, error);
+    };
+    const QByteArray both = Companion::forBoth(onDisk, next), alone = Companion::forList(next);
+    if (stopped(WriteStep::Companion) || (both != oldCompanion && !putCompanion(both)))
+        return false;
+    if (stopped(WriteStep::List) || !SaveFile::replace(path, all, error))
+        return false;
+    return !stopped(WriteStep::Prune) && (alone == both || putCompanion(alone));
 }
 
 }  // namespace TaskListFile

@@ -2,11 +2,12 @@
 // The task list file "Zipvane.zvt": a plain run of 334-byte records, numbers
 // little-endian, text fields in GBK filled with blanks. What a record cannot
 // hold exactly (a longer text, a character GBK lacks, a size past 32 bits)
-// is kept whole in the companion file "Zipvane.zvx" beside it: UTF-8, one
-// JSON object a line, each naming its record by number.
+// and what it has no place for (the validator) is kept whole in the
+// companion file "Zipvane.zvx" beside it (see companionfile.h).
 #include "tasks/taskrecord.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QVector>
 #include <functional>
@@ -25,11 +26,12 @@ QByteArray encodeRecord(const TaskRecord &record);
 // Decodes one whole record; text fields lose their leading and trailing blanks.
 TaskRecord decodeRecord(const char *bytes);
 
-// A whole record past the MaxTasks shown, with its companion entry (empty
-// when it has none): written back after the shown ones as it was read.
+// A whole record past the MaxTasks shown, with its companion entry (a JSON
+// object, empty when it has none): written back after the shown ones as it
+// was read.
 struct Unshown {
     QByteArray record;
-    QByteArray entry;
+    QJsonObject entry;
 };
 
 struct ReadResult {
@@ -40,7 +42,8 @@ struct ReadResult {
 };
 
 // Reads every whole record, each completed by its companion entry when the
-// entry still matches it. A path the record may have cut (its field full,
+// entry still matches it (of two for its slot that name different tasks,
+// neither is taken; of two for one task, the newer). A path the record may have cut (its field full,
 // or holding "?") without such an entry is marked PathUncertain. An
 // unfinished task of known size takes its downloaded count from its local
 // file's present length (0 if missing). A missing file is created empty.
@@ -49,14 +52,19 @@ ReadResult read(const QString &path);
 // The downloaded count an unfinished task of known size really has on disk.
 qint64 gotSizeOnDisk(const TaskRecord &record);
 
-// Writes the companion file (or removes it when no record needs it), then
-// the records, each to a temporary file beside `path` renamed over the old
-// one, so a failure at any point leaves the previous list whole. A new file
-// is readable by its owner only (both hold proxy passwords). `beforeRecord`,
-// if set, is called before each record is written and may return false to
-// abandon the write (tests use it to simulate a crash).
+// The steps of a write, in their order: the companion for both the list on
+// disk and the new one, the list, the companion for the new list alone.
+enum class WriteStep { Companion, List, Prune };
+
+// Replaces the list and its companion (removed when no record needs one) in
+// those steps, each through a synced temporary file renamed over the old one
+// and checked at every step, so that a failure or a crash at any point leaves
+// a pair that reads back every task. On failure the steps not done are not
+// tried. A new file is readable by its owner only (both hold proxy
+// passwords). `stopBefore`, if set, may stop the write before a step as a
+// crash would (tests use it).
 bool write(const QString &path, const QVector<TaskRecord> &records, QString *error = nullptr,
-           const std::function<bool(int)> &beforeRecord = {},
+           const std::function<bool(WriteStep)> &stopBefore = {},
            const QVector<Unshown> &unshown = {});
 
 }  // namespace TaskListFile

@@ -110,6 +110,20 @@ private Q_SLOTS:
         QCOMPARE(fake_->messages,
                  QStringList("任务列表无法保存到" + list() + "，已改为保存到" + kept));
         QCOMPARE(TaskListFile::read(kept).records.value(0).Url, "http://h/kept");
+        // The folder back with the list left there: the next start reads the
+        // newer one, once saying where it is.
+        w.reset();
+        QVERIFY(QDir().mkpath(dir_.path()) && TaskListFile::write(list(), {{0, "http://h/old"}}));
+        QFile left(list());
+        QVERIFY(left.open(QFile::ReadWrite)
+                && left.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                    QFileDevice::FileModificationTime));
+        left.close();
+        w = open();
+        QCOMPARE(std::pair(w->taskListPath(), w->DownTask(1).Url),
+                 std::pair(kept, QString("http://h/kept")));
+        QCOMPARE(w->logText().count("任务列表已改为保存在" + kept + "\r\n"), 1);
+        w.reset();
         QFile::remove(kept);
     }
 

@@ -1,10 +1,18 @@
 // The task list file: the 334-byte record layout, what reading gives back of
-// every field from a file whose last record is cut short, and a write that
-// fails.
+// every field from a file whose last record is cut short; the list and its
+// companion read back every task after a crash at any step of a write, a
+// write refused by a size limit or a full disk, an older companion; the
+// writer's last write landing last.
+#include "tasks/listwriter.h"
 #include "tasks/tasklistfile.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 // Records are written with their leading fields only, the rest left empty.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -15,15 +23,103 @@ struct Case {
     R written, read;
 };
 Q_DECLARE_METATYPE(Case)
+Q_DECLARE_METATYPE(QVector<R>)
+Q_DECLARE_METATYPE(std::optional<WriteStep>)
+
+// Tasks whose records cut them: URLs past 180 bytes, paths past 50, sizes of
+// 2 GiB and more; A and B alike in all a record keeps of URL, path and proxy.
+R task(const QString &name, qint64 size, qint64 got, const QString &validator = {})
+{
+    R r{0, "http://h/" + QString(180, 'u') + name, "/nowhere/" + QString(50, 'p') + name, size,
+        got};
+    r.UseProxy = -1, r.ProxyHost = "proxy", r.ProxyPort = 3128, r.Validator = validator;
+    return r;
+}
+const qint64 GiB = 1LL << 30;
+const R A1 = task("a", 3 * GiB, 3 * GiB, "\"a1\""), A2 = task("a", 3 * GiB, 3 * GiB, "\"a2\"");
+const R B1 = task("b", 5 * GiB, 2 * GiB), B2 = task("b", 6 * GiB, 2 * GiB);
+const R P = {0, "http://h/" + QString(190, 'p')};  // alike no other
+const R E = [] {  // A's URL, its own short path: alike no other either
+    R e = A1;
+    e.FilePath = "/nowhere/e";
+    return e;
+}();
+const R D = {0,
+             "http://h/d",
+             "/nowhere/d",
+             4 * GiB,
+             4 * GiB,
+             0,
+             {},
+             0,
+             {},
+             {},
+             false,
+             false,
+             "Wed, 21 Oct 2015 07:28:00 GMT"};
+QVector<R> padded(QVector<R> list)  // long enough that only its companion fits a small limit
+{
+    for (int i = 0; i < 20; ++i)
+        list.append({0, "http://h/n" + QString::number(i)});
+    return list;
+}
 
 class TestTaskListFile : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
-    const QString list = dir.filePath(FileName), part = dir.filePath("part.zip");
+    QString list = dir.filePath(FileName);
+    const QString part = dir.filePath("part.zip");
     static QByteArray load(QFile &&f) { return f.open(QFile::ReadOnly) ? f.readAll() : ""; }
     static void row(const char *name, R w, R r) { QTest::newRow(name) << Case{w, r}; }
 
+    // What a task reads back as: with its entry, or from its record alone.
+    static QString said(const R &r)
+    {
+        return QStringList({r.Url, r.FilePath, r.ProxyHost, r.ProxyUser, r.ProxyPass, r.Validator})
+                   .join('|')
+               + QString(" %1 %2 %3 %4 %5 %6")
+                     .arg(r.FileSize)
+                     .arg(r.GotSize)
+                     .arg(r.UseProxy)
+                     .arg(r.ProxyPort)
+                     .arg(r.PathUncertain)
+                     .arg(r.SizeOpen);
+    }
+    QString alone(const R &r)
+    {
+        QTemporaryDir other;
+        const QString path = other.filePath(FileName);
+        return write(path, {r}) && QFile::remove(companionPath(path))
+                   ? said(read(path).records.value(0))
+                   : "";
+    }
+    // Empty when `list` reads back as the tasks of `want`, each as either of
+    // its versions, or as its record alone for the URL `bare`; else the first
+    // record that does not.
+    QString readsBack(const QVector<R> &want, const QString &bare)
+    {
+        const QVector<R> got = read(list).records;
+        if (got.size() != want.size())
+            return QString("%1 records for %2").arg(got.size()).arg(want.size());
+        for (int i = 0; i < got.size(); ++i) {
+            QStringList ok;
+            for (const R &version : {A1, A2, B1, B2, P, D, want[i]}) {
+                if (version.Url == want[i].Url) {
+                    R read = version;  // an unfinished task has what its file holds: none here
+                    read.GotSize = isComplete(read) ? read.GotSize : 0;
+                    ok << said(read);
+                }
+            }
+            if (want[i].Url == bare)
+                ok << alone(want[i]);
+            if (!ok.contains(said(got[i])))
+                return said(got[i]) + " is not one of " + ok.join(" / ");
+        }
+        return {};
+    }
+
 private Q_SLOTS:
+    void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); }  // a write past the limit fails
     void cleanup() { QDir(dir.path()).removeRecursively(), QDir().mkpath(dir.path()); }
 
     void readBack_data()
@@ -75,9 +171,187 @@ private Q_SLOTS:
         QCOMPARE(load(QFile(list)).toHex(' '), full.toHex(' '));
         QCOMPARE(encodeRecord(read(list).records.value(0)).toHex(' '), full.toHex(' '));
         // An abandoned write leaves the previous list whole and no temporary file beside it.
-        QVERIFY(!write(list, {{0, "a"}, r}, nullptr, [](int i) { return i == 0; }));
+        QVERIFY(!write(list, {{0, "a"}, r}, nullptr,
+                       [](WriteStep step) { return step == WriteStep::List; }));
         QCOMPARE(load(QFile(list)), full);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{FileName});
+        // A companion that cannot be put in place (a folder holds its name):
+        // the list is not written either.
+        QVERIFY(QDir().mkpath(companionPath(list)));
+        QVERIFY(!write(list, {P}));
+        QCOMPARE(load(QFile(list)), full);
+    }
+
+    // The first list on disk, then the second written and stopped before a
+    // step as a kill would stop it, or refused by a file size limit between
+    // the companion's size and the list's: each record reads back its own
+    // values (the old list's, or its task's newer ones), or, where alike
+    // records of the two lists disagree, what the record alone holds. The
+    // next write then puts the second list down whole.
+    void crashPoints_data()
+    {
+        QTest::addColumn<QVector<R>>("second");
+        QTest::addColumn<std::optional<WriteStep>>("stop");
+        QTest::addColumn<rlim_t>("limit");
+        QTest::addColumn<QString>("bare");  // the URL of a record that may read as itself alone
+        const QVector<R> grown = padded({A2, B2, E, D}), shifted = padded({B2, E, D});
+        for (auto [name, second] :
+             {std::pair("grown", grown), std::pair("alike deleted", shifted)}) {
+            // A deleted, B moves to A's ordinal: while the companion holds
+            // both lists, that slot's entries name two tasks.
+            const bool alike = name != QLatin1String("grown");
+            const QString a = alike ? A1.Url : "", b = alike ? B2.Url : "";
+            for (auto [at, step] :
+                 {std::pair("companion", WriteStep::Companion), std::pair("list", WriteStep::List),
+                  std::pair("prune", WriteStep::Prune)}) {
+                QTest::addRow("%s, stopped before the %s", name, at)
+                    << second << std::optional(step) << RLIM_INFINITY
+                    << (step == WriteStep::List    ? a
+                        : step == WriteStep::Prune ? b
+                                                   : "");
+            }
+            QTest::addRow("%s, whole", name)
+                << second << std::optional<WriteStep>() << RLIM_INFINITY << "";
+            QTest::addRow("%s, list refused", name)
+                << second << std::optional<WriteStep>() << rlim_t(4000) << a;
+        }
+        // A short list whose companion alone is past the limit.
+        QTest::addRow("companion refused")
+            << QVector<R>{A2, B2, D} << std::optional<WriteStep>() << rlim_t(1500) << "";
+    }
+    void crashPoints()
+    {
+        QFETCH(QVector<R>, second);
+        QFETCH(std::optional<WriteStep>, stop);
+        QFETCH(rlim_t, limit);
+        QFETCH(QString, bare);
+        const QVector<R> first{A1, B1, E, P};
+        QVERIFY(write(list, first));
+        const bool failed = limit != RLIM_INFINITY;
+        {
+            const rlimit none{RLIM_INFINITY, RLIM_INFINITY}, small{limit, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &small);
+            const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &none); });
+            const bool done = write(list, second, nullptr, [&](WriteStep s) { return s == stop; });
+            QCOMPARE(done, !stop && !failed);
+        }
+        const bool old = failed || stop == WriteStep::Companion || stop == WriteStep::List;
+        QCOMPARE(readsBack(old ? first : second, bare), QString());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({FileName, "Zipvane.zvx"}));
+        QVERIFY(write(list, second));
+        QCOMPARE(readsBack(second, {}), QString());
+    }
+
+    // A full disk: the list's own folder on a small file system, filled. The
+    // companion of both lists fits, the list does not: the old pair reads back.
+    void fullDisk()
+    {
+        if (geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        QTemporaryDir small;
+        QVERIFY2(mount("zipvane", qPrintable(small.path()), "tmpfs", 0, "size=64k") == 0,
+                 strerror(errno));
+        const auto unmount = qScopeGuard([&] { umount2(qPrintable(small.path()), MNT_DETACH); });
+        const QString there = QDir(small.path()).filePath(FileName);
+        QVERIFY(write(there, {A1, B1, P}));
+        QFile filler(small.filePath("filler"));
+        QVERIFY(filler.open(QFile::WriteOnly | QFile::Unbuffered));
+        while (filler.write(QByteArray(4096, 'f')) == 4096) {}
+        QVERIFY(filler.resize(filler.size() - 4096));  // a page left: the companion's
+        QString error;
+        QVERIFY(!write(there, padded({A2, B2, D}), &error));
+        QVERIFY2(error.contains("No space"), qPrintable(error));
+        std::swap(list, const_cast<QString &>(there));
+        const QString got = readsBack({A1, B1, P}, {});
+        std::swap(list, const_cast<QString &>(there));
+        QCOMPARE(got, QString());
+        QCOMPARE(QDir(small.path()).entryList(QDir::Files),
+                 QStringList({"filler", FileName, "Zipvane.zvx"}));
+    }
+
+    // A companion of the earlier form names records by number: taken where
+    // it still matches its record, passed over where it does not.
+    void olderCompanion()
+    {
+        QVERIFY(write(list, {{0, P.Url.left(180)}, {0, "http://h/2"}}));
+        QFile old(companionPath(list));
+        QVERIFY(old.open(QFile::WriteOnly));
+        old.write("{\"url\":\"" + P.Url.toLatin1() + "\",\"record\":1}\n{\"url\":\""
+                  + P.Url.toLatin1() + "\",\"record\":2}\nnot json\n");
+        old.close();
+        const QVector<R> back = read(list).records;
+        QCOMPARE(QStringList({back.value(0).Url, back.value(1).Url}),
+                 QStringList({P.Url, "http://h/2"}));
+        // Written again, it is the present form.
+        QVERIFY(write(list, back));
+        QCOMPARE(read(list).records.value(0).Url, P.Url);
+        QVERIFY(!load(QFile(companionPath(list))).contains("record"));
+    }
+
+    // Records past the MaxTasks shown keep their companion entries through a
+    // read and a write, alike ones among them told apart by their ordinal.
+    void pastTheShown()
+    {
+        QVector<R> all(MaxTasks, R{0, "http://h/shown"});
+        all << A1 << B1 << D;
+        QVERIFY(write(list, all));
+        const QByteArray before = load(QFile(list));
+        ReadResult back = read(list);
+        QCOMPARE(back.records.size() * 10 + back.unshown.size(), MaxTasks * 10 + 3);
+        back.records.last().Url = "http://h/last";  // one change among the shown
+        QVERIFY(write(list, back.records, nullptr, {}, back.unshown));
+        QCOMPARE(load(QFile(list)).mid(MaxTasks * RecordSize), before.mid(MaxTasks * RecordSize));
+        const QVector<Unshown> kept = read(list).unshown;
+        QCOMPARE(kept.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const R &want = all[MaxTasks + i];
+            const QJsonObject &entry = kept[i].entry;
+            QCOMPARE(QStringList({entry["url"].toString(), entry["size"].toString(),
+                                  entry["validator"].toString()}),
+                     QStringList({want.Url.size() > 180 ? want.Url : "",
+                                  QString::number(want.FileSize), want.Validator}));
+        }
+    }
+
+    // The last write lands last: a background write in hand is waited for,
+    // one given and not begun is not written after it, nothing given after
+    // the writer is sealed is written at all.
+    void lastWriteLandsLast()
+    {
+        std::mutex m;
+        std::condition_variable cv;
+        bool began = false, release = false;
+        QStringList landed;
+        ListWriter writer([&](const QString &path, const QVector<R> &, const auto &, QString *) {
+            std::unique_lock<std::mutex> lock(m);
+            if (path == "slow") {
+                began = true;
+                cv.notify_all();
+                cv.wait(lock, [&] { return release; });
+            }
+            landed << path;
+            return true;
+        });
+        writer.submit("slow", {}, {});
+        {
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait(lock, [&] { return began; });
+        }
+        writer.submit("superseded", {}, {});
+        std::thread last([&] { writer.writeNow("last", {}, {}, nullptr); });
+        QTest::qWait(20);  // most often the last write waits by now; either way it lands last
+        {
+            const std::lock_guard<std::mutex> lock(m);
+            release = true;
+        }
+        cv.notify_all();
+        last.join();
+        writer.seal();
+        writer.submit("late", {}, {});
+        writer.waitIdle();
+        QCOMPARE(landed.first(), "slow");
+        QCOMPARE(landed.last(), "last");
+        QVERIFY(!landed.contains("late"));
     }
 };
 

@@ -124,6 +124,14 @@ frmDown::~frmDown()
 
 void frmDown::loadTaskList()
 {
+    // A folder that once refused the list sent it to the data folder for that
+    // run; the list left behind here is older than the one written there.
+    const QString moved = newerListInDataFolder(
+        listPath_, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    if (!moved.isEmpty()) {
+        listPath_ = moved;
+        appendLog(QStringLiteral("任务列表已改为保存在") + listPath_);
+    }
     const TaskListFile::ReadResult result = TaskListFile::read(listPath_);
     if (!result.ok) {
         listUnreadable_ = true;

@@ -31,6 +31,8 @@ void frmDown::saveLastList()
     engine().shutDown();
     if (!listSaved_) {
         listSaved_ = true;
+        // Nothing given to the writer's thread before may land after this write.
+        listWriter_->seal();
         saveTaskListNow();
     }
 }
@@ -95,10 +97,9 @@ void frmDown::saveTaskListNow()
         return;
     if (listSave_)
         listSave_->stop();
-    listWriter_->waitIdle();
     const QVector<TaskRecord> records = listedRecords();
     QString error;
-    if (TaskListFile::write(listPath_, records, &error, {}, unshown_))
+    if (listWriter_->writeNow(listPath_, records, unshown_, &error))
         return;
     // The folder took the list once but takes it no more (made read-only,
     // unmounted, full): keep the tasks in the user's data folder instead.
@@ -107,7 +108,7 @@ void frmDown::saveTaskListNow()
     QString fallbackError;
     if (QFileInfo(fallback).absoluteFilePath() != QFileInfo(listPath_).absoluteFilePath()
         && QDir().mkpath(dataFolder)
-        && TaskListFile::write(fallback, records, &fallbackError, {}, unshown_)) {
+        && listWriter_->writeNow(fallback, records, unshown_, &fallbackError)) {
         seams_.message(this, QStringLiteral("任务列表无法保存到") + listPath_
                                  + QStringLiteral("，已改为保存到") + fallback);
         listPath_ = fallback;
