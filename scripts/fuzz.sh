@@ -15,7 +15,7 @@ for harness in tests/fuzz/*.cpp; do
   mkdir -p "$build/corpus/$name"
   status=0
   "$build/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix="$PWD/tests/fuzz/corpus/$name/crash-" \
+    -artifact_prefix="$PWD/tests/fuzz/corpus/$name/" \
     "$build/corpus/$name" "tests/fuzz/corpus/$name" >"$build/fuzz_$name.log" 2>&1 || status=$?
   echo "fuzz_$name: $(grep -E '^stat::number_of_executed_units' "$build/fuzz_$name.log" | awk '{print $2}') runs in ${seconds} s, exit $status"
   if [ "$status" -ne 0 ]; then

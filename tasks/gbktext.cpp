@@ -13,8 +13,14 @@ QByteArray encode(const QString &text)
 
 QString decode(QByteArrayView bytes)
 {
+    // A lead byte at the very end would wait in the decoder for a second
+    // byte and vanish with it; a blank, never part of a two-byte character,
+    // brings it out as U+FFFD and is taken off again.
     QStringDecoder decoder("GBK");
-    return decoder.decode(bytes);
+    QString text = decoder.decode(bytes);
+    text += decoder.decode(QByteArrayView(" ", 1));
+    text.chop(1);
+    return text;
 }
 
 QByteArray encodeField(const QString &text, int width)
