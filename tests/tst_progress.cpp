@@ -56,6 +56,42 @@ private Q_SLOTS:
                 && f.log.filter("因为超时被关闭了").size() == 1 && f.state(row) == "ok");
     }
 
+    // The stall clock counts bytes of the body: a body that trickles over
+    // several minutes goes on; a header that never ends, or endless chunk
+    // extensions, is ended a minute after the request, though bytes arrive
+    // all the while. The clock is stepped 10 s between arrivals.
+    void stallCountsTheBody_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("stalls");
+        const QByteArray body(40, 'b');
+        QTest::newRow("slow body")
+            << "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + body << false;
+        QTest::newRow("endless header") << "HTTP/1.1 200 OK\r\nX: " + body << true;
+        QTest::newRow("endless chunk extension")
+            << "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;" + body << true;
+    }
+    void stallCountsTheBody()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, stalls);
+        ScriptedServer server;  // the header whole, then a byte at a time
+        const int head = answer.indexOf(':') + 2;
+        ScriptedServer::Script script = ScriptedServer::split(answer.mid(head), 1, 40);
+        script.pieces.prepend(answer.left(head));
+        script.end = ScriptedServer::End::KeepOpen;
+        server.addScript(script);
+        EngineFixture f;
+        const int row = f.addTask(QString("http://127.0.0.1:%1/f").arg(server.port()), "f");
+        QVERIFY(f.start(row));
+        for (int tick = 0; tick < 12 && f.engine.Down(1)->bBusy; ++tick) {
+            QTest::qWait(100);  // two bytes or so
+            f.clockMs += 10000, f.engine.Timer1Tick();
+        }
+        QCOMPARE(f.engine.Down(1)->bBusy, !stalls);
+        QCOMPARE(f.log.filter("因为超时被关闭了").size(), int(stalls));
+    }
+
     // Five retries, then "error"; none for a task of unknown size.
     void givesUp()
     {
