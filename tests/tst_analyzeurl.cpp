@@ -1,7 +1,7 @@
 // A task's URL as far as the wire: cut into host, connection target, port and
 // file name, then the exact GET request made of the parts.
 #include "engine/analyzeurl.h"
-#include "engine/request.h"
+#include "engine/requestplan.h"
 
 #include <QtTest>
 
