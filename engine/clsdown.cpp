@@ -1,7 +1,7 @@
 #include "engine/clsdown.h"
 
 #include "engine/downengine.h"
-#include "engine/request.h"
+#include "engine/requestplan.h"
 
 #include <QUrl>
 
@@ -94,8 +94,10 @@ void clsDown::sendRequestNow()
     in.mProxyPass = mProxyPass;
     in.mFlen = mFlen;
     in.ReceiveBytes = ReceiveBytes;
-    engine_.sendRequest(WhichSocket, BuildRequest(in),
-                        {ReceiveBytes, mFlen, mSizeOpen, mFlen > 0, mFile});
+    in.mSizeOpen = mSizeOpen;
+    in.Validator = WhichDown > 0 ? engine_.model().task(WhichDown).Validator : QString();
+    const RequestPlan plan(in);
+    engine_.sendRequest(WhichSocket, plan.request(), {plan, mFile});
     requestSent_ = true;
     lastHeardMs = engine_.host().monotonicMs();
 }

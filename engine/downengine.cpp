@@ -527,6 +527,12 @@ void DownEngine::takeFigures(int slot, clsDown &session, const SlotReport &r)
     }
     if (!r.location.isEmpty())
         session.location_ = r.location;
+    // The list keeps the validator: a later resume asks with it.
+    if (r.validator && session.WhichDown > 0
+        && model_.task(session.WhichDown).Validator != *r.validator) {
+        model_.task(session.WhichDown).Validator = *r.validator;
+        model_.recordChanged();
+    }
     // A file that held other bytes has started over: so do its record and map.
     const qint64 shown = r.startedOver ? 0 : session.ReceiveBytes;
     if (r.onDisk == shown && !r.startedOver)

@@ -55,5 +55,6 @@ bool isTransient(EndReason reason)
 
 bool isRefusal(EndReason reason)
 {
-    return reason == EndReason::CertificateRefused || reason == EndReason::ProxyRefused;
+    return reason == EndReason::CertificateRefused || reason == EndReason::ProxyRefused
+           || reason == EndReason::ServerChanged;
 }

@@ -27,5 +27,6 @@ QString endReasonText(EndReason reason);
 // The network or the server's load ended it: a later try may well succeed.
 bool isTransient(EndReason reason);
 
-// The server or the path said no for good: the task is in error, not paused.
+// The server, the path or the file on the server said no for good: the task
+// is in error, not paused.
 bool isRefusal(EndReason reason);

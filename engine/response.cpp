@@ -125,10 +125,69 @@ std::optional<qint64> retryAfter(QByteArrayView header)
     return value ? parseDecimal(*value) : std::nullopt;
 }
 
+namespace {
+
+// Every Content-Length value, each line read as a comma list. `conflict`:
+// two numbers differ. Anything that is not a number makes the length unknown.
+struct Lengths {
+    std::optional<qint64> value;
+    bool conflict = false;
+};
+
+Lengths contentLengths(QByteArrayView header)
+{
+    Lengths found;
+    bool unreadable = false;
+    forEachField(header, "Content-Length:", [&](QByteArrayView line) {
+        for (qsizetype start = 0; start <= line.size();) {
+            qsizetype comma = line.indexOf(',', start);
+            if (comma < 0)
+                comma = line.size();
+            const auto number = parseDecimal(trimBlanks(line.sliced(start, comma - start)));
+            if (!number)
+                unreadable = true;
+            else if (found.value && *found.value != *number)
+                found.conflict = true;
+            else
+                found.value = number;
+            start = comma + 1;
+        }
+        return false;
+    });
+    if (unreadable)
+        found.value.reset();
+    return found;
+}
+
+}  // namespace
+
 std::optional<qint64> contentLength(QByteArrayView header)
 {
-    const auto value = firstField(header, "Content-Length:");
-    return value ? parseDecimal(*value) : std::nullopt;
+    const Lengths lengths = contentLengths(header);
+    return lengths.conflict ? std::nullopt : lengths.value;
+}
+
+bool contentLengthConflicts(QByteArrayView header)
+{
+    return contentLengths(header).conflict;
+}
+
+QByteArray validator(QByteArrayView header)
+{
+    auto usable = [](std::optional<QByteArrayView> value) {
+        if (!value || value->isEmpty())
+            return false;
+        for (const char c : *value) {
+            if (uchar(c) < 0x20 || c == 0x7f)
+                return false;
+        }
+        return true;
+    };
+    const auto etag = firstField(header, "ETag:");
+    if (usable(etag) && !etag->startsWith("W/"))
+        return etag->toByteArray();
+    const auto modified = firstField(header, "Last-Modified:");
+    return usable(modified) ? modified->toByteArray() : QByteArray();
 }
 
 std::optional<QByteArray> location(QByteArrayView header)

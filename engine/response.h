@@ -35,8 +35,16 @@ std::optional<qint64> retryAfter(QByteArrayView header);
 // Header fields, looked up in the header lines after the status line; the
 // name is matched at the start of a line in any letter case.
 // Content-Length: the trimmed value; not a number, negative or above
-// 2^63 - 1 gives nothing (unknown).
+// 2^63 - 1 gives nothing (unknown). The same value repeated, in several
+// lines or as a comma list in one, is that value.
 std::optional<qint64> contentLength(QByteArrayView header);
+// Two Content-Length values that differ: nobody can tell where the body ends.
+bool contentLengthConflicts(QByteArrayView header);
+// What names this version of the file: a strong ETag (quotes included),
+// else Last-Modified, exactly as sent; empty when there is neither (a weak
+// ETag, W/"...", is not used). A value holding control bytes is not used
+// either: it goes back to the server as a request line.
+QByteArray validator(QByteArrayView header);
 // The trimmed value of Location, if there is one.
 std::optional<QByteArray> location(QByteArrayView header);
 // Transfer-Encoding whose last coding is "chunked".

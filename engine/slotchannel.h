@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 struct SlotCommand {
     enum class Kind { Connect, Send, Halt };
@@ -24,7 +25,7 @@ struct SlotCommand {
     QString host;
     quint16 port = 0;
     QString tlsPeerName, tunnelTarget, tunnelAuthorization;
-    // Send: the request text and where the answer's bytes start.
+    // Send: the request text, and the plan it was made from with the file.
     QString request;
     Transfer::Start start;
 };
@@ -60,6 +61,10 @@ struct SlotReport {
     bool serverBusy = false;
     qint64 retryAfter = -1;
     QByteArray location;
+    // What names the file on disk from now on: set with the arrival whose
+    // header was taken (or, when that answer starts the file over, whose
+    // first body byte did so). Empty: the file now has no validator.
+    std::optional<QString> validator;
 };
 
 class SlotChannel {

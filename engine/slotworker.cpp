@@ -79,7 +79,7 @@ void SlotWorker::run(const SlotCommand &command)
             return;
         // Ready for the answer before the request can bring one.
         transfer_.emplace(command.start, channel_.stop);
-        reported_ = command.start.ReceiveBytes;
+        reported_ = command.start.plan.count();
         socket_->SendData(command.request);
         return;
     }
@@ -154,7 +154,8 @@ void SlotWorker::afterArrival(SaveResult status, qint64 before, bool inHeader, q
     r.kind = SlotReport::Kind::Arrival;
     r.status = status;
     r.length = length;
-    r.rangeStart = before;
+    // A 206 tells where the resumed bytes start: where they were asked from.
+    r.rangeStart = status == SaveResult::Partial206 ? transfer_->askedFrom() : before;
     r.inHeader = inHeader;
     if (inHeader)
         r.text = transfer_->ReceiveData();
@@ -222,6 +223,7 @@ void SlotWorker::report(SlotReport r, int state)
         r.bodyDone = transfer_->bodyDone();
         r.serverBusy = transfer_->serverBusy();
         r.retryAfter = transfer_->retryAfterSeconds();
+        r.validator = transfer_->takeValidator();
         reported_ = r.onDisk;
         progress_.stop();
         sinceProgress_.restart();

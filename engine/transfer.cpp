@@ -2,38 +2,12 @@
 
 #include "tasks/gbktext.h"
 
-#include <QFile>
-#include <QFileInfo>
-
-#ifdef Q_OS_LINUX
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
-namespace {
-
-bool hasContentRangeLine(const QByteArray &header)
-{
-    return header.toLower().contains("\r\ncontent-range:");
-}
-
-}  // namespace
-
 Transfer::Transfer(const Start &start, const std::atomic<bool> &cancel)
-    : cancel_(cancel), mFile_(start.mFile), ReceiveBytes_(start.ReceiveBytes), mFlen_(start.mFlen),
-      mSizeOpen_(start.mSizeOpen), rangeSent_(start.rangeSent)
+    : cancel_(cancel), plan_(start.plan), sink_(start.mFile, start.plan.count()),
+      mFlen_(start.plan.size()), mSizeOpen_(start.plan.sizeOpen())
 {}
 
-Transfer::~Transfer()
-{
-#ifdef Q_OS_LINUX
-    for (const int fd : pipe_) {
-        if (fd >= 0)
-            ::close(fd);
-    }
-#endif
-}
+Transfer::~Transfer() = default;
 
 QByteArray Transfer::location() const
 {
@@ -55,9 +29,11 @@ SaveResult Transfer::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64
     QByteArray decoded;
 
     if (!bHeaderDone_) {
-        // The window puts it on the clipboard, as it stands after this arrival.
-        ReceiveData_ += GbkText::decode(arrival);
+        const qsizetype before = header_.header().size();
         const qsizetype bodyStart = header_.feed(arrival);
+        // The window puts it on the clipboard, as it stands after this
+        // arrival: the header's bytes only, never a byte of the body.
+        ReceiveData_ += GbkText::decode(QByteArrayView(header_.header()).sliced(before));
         // A header may also end inside the arrival that makes it too long.
         if (header_.tooLong() || header_.header().size() > Response::MaxHeaderBytes)
             return SaveResult::Error;
@@ -121,26 +97,15 @@ SaveResult Transfer::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64
             // Asked from where our file ends, a server answers 416 when the
             // file has no more: then its total is our length, and we are done.
             const auto range = Response::contentRange(header_.header());
-            if (!mSizeOpen_ || !range || range->first >= 0 || range->total != ReceiveBytes_)
+            if (!mSizeOpen_ || !range || range->first >= 0 || range->total != sink_.count())
                 return SaveResult::Error;
             Flen = mFlen_ = range->total;
             mSizeOpen_ = false;
             bodyDone_ = true;
             return result;
         }
-        if (const SaveResult refused = checkResumption(header_.header(), Flen);
-            refused != SaveResult::Nothing)
+        if (const SaveResult refused = takeHeader(Flen); refused != SaveResult::Nothing)
             return refused;
-        const QByteArray &header = header_.header();
-        chunked_ = Response::isChunked(header);
-        if (!chunked_) {
-            const auto length = Response::contentLength(header);
-            const auto range = Response::contentRange(header);
-            if (length)
-                bodyLeft_ = *length;
-            else if (status_ == Response::Status::Partial206 && range)
-                bodyLeft_ = range->last - range->first + 1;
-        }
         const QByteArrayView rest = arrival.sliced(bodyStart);
         if (chunked_) {
             if (!chunks_.feed(rest, decoded))
@@ -160,123 +125,90 @@ SaveResult Transfer::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64
     // Whatever a server sends after the length it declared is not the file's.
     if (bodyLeft_ >= 0 && body.size() > bodyLeft_)
         body = body.first(bodyLeft_);
-    switch (writeBody(body.constData(), body.size())) {
-    case Written::Ok:
-        break;
-    case Written::Failed:
-        return SaveResult::WriteFail;
-    case Written::LocalChanged:
-        return SaveResult::LocalChanged;
-    }
-    if (bodyLeft_ >= 0) {
-        bodyLeft_ -= body.size();
-        bodyDone_ = bodyLeft_ == 0;
-    } else if (chunked_ && chunks_.finished()) {
+    if (const SaveResult written = writeBody(body); written != SaveResult::Nothing)
+        return written;
+    afterBody(body.size());
+    if (chunked_ && chunks_.finished() && !bodyDone_) {
         bodyDone_ = true;
         // The last chunk tells the length a chunked answer never declared.
-        if (mFlen_ == 0 && ReceiveBytes_ > 0)
-            Flen = mFlen_ = ReceiveBytes_;
+        if (mFlen_ == 0 && sink_.count() > 0)
+            Flen = mFlen_ = sink_.count();
     }
     return result;
 }
 
-SaveResult Transfer::checkResumption(const QByteArray &header, qint64 &Flen)
+SaveResult Transfer::takeHeader(qint64 &Flen)
 {
-    const bool partial = status_ == Response::Status::Partial206;
-    const auto range = Response::contentRange(header);
-    if (partial && hasContentRangeLine(header) && (!range || range->first != ReceiveBytes_))
-        return SaveResult::Error;  // bytes from another place than the one asked for
-    if (!rangeSent_)
-        return SaveResult::Nothing;
-    if (mSizeOpen_) {
-        // Only the server knows the size of a file this large: a 206 from
-        // where ours ends says it, a 200 starts over with its own length.
-        const auto exact
-            = partial ? (range && range->total > 0 ? std::optional(range->total) : std::nullopt)
-                      : Response::contentLength(header);
-        if (exact && *exact > 0) {
-            Flen = mFlen_ = *exact;
-            mSizeOpen_ = false;
-        }
-        return SaveResult::Nothing;
+    const QByteArray &header = header_.header();
+    const RequestPlan::Verdict verdict = plan_.judge(status_, header);
+    switch (verdict.outcome) {
+    case RequestPlan::Outcome::Take:
+        break;
+    case RequestPlan::Outcome::Changed:
+        return SaveResult::Changed;
+    case RequestPlan::Outcome::Malformed:
+        return SaveResult::Error;
     }
-    // The length the server gives now: a 206's total, a 200's Content-Length.
-    std::optional<qint64> total;
-    if (partial && range && range->total >= 0)
-        total = range->total;
-    else if (!partial)
-        total = Response::contentLength(header);
-    if (partial && !total)
-        return SaveResult::Nothing;  // a 206 that does not say: the start matched
-    if (total == std::optional<qint64>(mFlen_))
-        return SaveResult::Nothing;
-    // Another length: another file. With nothing on disk yet there is nothing
-    // to protect, and the new length is the one to count against.
-    if (ReceiveBytes_ == 0 && total && *total > 0) {
-        Flen = mFlen_ = *total;
-        return SaveResult::Nothing;
+    if (verdict.size) {
+        mFlen_ = *verdict.size;
+        mSizeOpen_ = false;
+        if (mFlen_ > 0)
+            Flen = mFlen_;
     }
-    return SaveResult::Changed;
+    chunked_ = Response::isChunked(header);
+    if (!chunked_)
+        bodyLeft_ = verdict.declared;
+    // A full answer where bytes are already on disk (the server ignored our
+    // Range, or the file changed, or an old file sits under the chosen name)
+    // starts over: appending would put the file's beginning after old bytes.
+    // So does a count the file cannot have (see RequestPlan). The map and the
+    // size column follow with the first body byte, drawn from a count of 0.
+    startOver_ = plan_.startsOver() || (status_ == Response::Status::Ok200 && sink_.holdsBytes());
+    answerValidator_ = verdict.validator;
+    // The validator is kept once the file holds this answer's bytes, never
+    // with bytes of an older version still there.
+    if (!startOver_)
+        validator_ = std::exchange(answerValidator_, std::nullopt);
+    return SaveResult::Nothing;
 }
 
-Transfer::Written Transfer::writeBody(const char *data, qint64 n)
+SaveResult Transfer::writeBody(QByteArrayView body)
 {
     // An arrival without body bytes starts nothing over: a server that says
     // 200 and sends nothing leaves what is on disk as it is.
-    if (firstWrite_ && n > 0) {
+    const bool startsOver = firstWrite_ && !body.isEmpty() && startOver_;
+    // Nothing goes past the size: an arrival that would cross it is not of
+    // our file, and none of its bytes are.
+    const qint64 limit = sizeLimit();
+    if (limit >= 0 && !body.isEmpty() && body.size() > limit - (startsOver ? 0 : sink_.count()))
+        return SaveResult::Changed;
+    if (!body.isEmpty())
         firstWrite_ = false;
-        // A full answer where bytes are already on disk (the server ignored
-        // our Range, or an old file sits under the chosen name) starts over:
-        // appending would put the file's beginning after old bytes. A
-        // negative count (a damaged list) starts over too, or the counts
-        // would never match the file. The map and the size column follow
-        // with this arrival, drawn from a count of 0.
-        const QFileInfo info(mFile_);
-        const bool onDisk = ReceiveBytes_ != 0 || (info.exists() && info.size() > 0);
-        if (status_ == Response::Status::Ok200 && onDisk) {
-            QFile file(mFile_);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                return Written::Failed;
-            file.close();
-            ReceiveBytes_ = 0;
-            startedOver_ = true;
-        }
+    if (startsOver) {
+        if (sink_.startOver() != FileSink::Result::Ok)
+            return SaveResult::WriteFail;
+        startedOver_ = true;
+        validator_ = std::exchange(answerValidator_, std::nullopt);
     }
-
-    QFile file(mFile_);
-    if (const Written opened = openFile(file); opened != Written::Ok)
-        return opened;
-    if (n == 0)
-        return Written::Ok;
-    // Cut or grown by someone else since our last arrival: whatever we wrote
-    // now would land at the wrong place.
-    const qint64 before = file.size();
-    if (before != ReceiveBytes_)
-        return Written::LocalChanged;
-    // Written before counted: the counts never claim bytes the file lacks.
-    bool ok = file.seek(before) && file.write(data, n) == n;
-    if (!ok)
-        file.resize(before);  // no half arrival stays behind
-    file.close();
-    if (!ok || file.error() != QFileDevice::NoError)
-        return Written::Failed;
-
-    ReceiveBytes_ += n;
-    return Written::Ok;
+    switch (sink_.write(body)) {
+    case FileSink::Result::Ok:
+        return SaveResult::Nothing;
+    case FileSink::Result::Failed:
+        return SaveResult::WriteFail;
+    case FileSink::Result::LocalChanged:
+        return SaveResult::LocalChanged;
+    }
+    return SaveResult::WriteFail;
 }
 
-Transfer::Written Transfer::openFile(QFile &file) const
+void Transfer::afterBody(qint64 n)
 {
-    // Unbuffered, so a write cut short is cut short on disk too, and the cut
-    // after it takes it back whatever the arrival's size. A file that already
-    // holds bytes of ours is never made anew: deleted, it is the local file
-    // that changed.
-    const QIODevice::OpenMode mode
-        = QIODevice::ReadWrite | QIODevice::Unbuffered
-          | (ReceiveBytes_ > 0 ? QIODevice::ExistingOnly : QIODevice::NotOpen);
-    if (!file.open(mode))
-        return ReceiveBytes_ > 0 && !file.exists() ? Written::LocalChanged : Written::Failed;
-    return Written::Ok;
+    // The body ends with its declared length, and at the latest at the size.
+    if (bodyLeft_ >= 0)
+        bodyLeft_ -= n;
+    const qint64 limit = sizeLimit();
+    if (bodyLeft_ == 0 || (limit >= 0 && sink_.count() >= limit))
+        bodyDone_ = true;
 }
 
 bool Transfer::canSplice() const
@@ -285,13 +217,11 @@ bool Transfer::canSplice() const
     // ZV_NO_SPLICE=1 keeps every arrival on the read and write road, so the
     // bench can weigh the two on the same machine.
     static const bool off = qEnvironmentVariableIsSet("ZV_NO_SPLICE");
-    return !off && bHeaderDone_ && !firstWrite_ && !chunked_ && bodyLeft_ > 0;
+    return !off && bHeaderDone_ && !firstWrite_ && !chunked_ && bodyLeft_ > 0 && !bodyDone_;
 #else
     return false;
 #endif
 }
-
-#ifdef Q_OS_LINUX
 
 SaveResult Transfer::spliceBody(int socketFd, qint64 &fromConnection)
 {
@@ -299,77 +229,18 @@ SaveResult Transfer::spliceBody(int socketFd, qint64 &fromConnection)
     fromConnection = -2;
     if (cancel_.load() || !canSplice())
         return SaveResult::Nothing;
-    if (pipe_[0] < 0) {
-        if (::pipe2(pipe_, O_CLOEXEC) != 0)
-            return SaveResult::WriteFail;
-        // As much as one read took before: it stays in the processor's cache.
-        ::fcntl(pipe_[1], F_SETPIPE_SZ, 256 * 1024);
-    }
-    // The same checks as every write: the file must still be ours and as
-    // long as the count, or whatever we wrote would land at the wrong place.
-    QFile file(mFile_);
-    if (const Written opened = openFile(file); opened != Written::Ok)
-        return opened == Written::LocalChanged ? SaveResult::LocalChanged : SaveResult::WriteFail;
-    if (file.size() != ReceiveBytes_)
-        return SaveResult::LocalChanged;
-    // Nothing past the declared length leaves the connection.
-    const ssize_t got
-        = ::splice(socketFd, nullptr, pipe_[1], nullptr,
-                   size_t(qMin<qint64>(bodyLeft_, 256 * 1024)), SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-    const int spliceError = errno;
-    fromConnection = got;
-    if (got <= 0) {
-        errno = spliceError;
-        return SaveResult::Nothing;
-    }
-    if (!drainPipeInto(file.handle(), got)) {
-        // No part of the arrival stays behind, and the pipe is left empty.
-        file.resize(ReceiveBytes_);
-        ::close(pipe_[0]), ::close(pipe_[1]);
-        pipe_[0] = pipe_[1] = -1;
+    // Nothing past the declared length, nor past the size, leaves the connection.
+    const qint64 limit = sizeLimit();
+    const qint64 most = limit >= 0 ? qMin(bodyLeft_, limit - sink_.count()) : bodyLeft_;
+    switch (sink_.splice(socketFd, most, fromConnection)) {
+    case FileSink::Result::Ok:
+        break;
+    case FileSink::Result::Failed:
         return SaveResult::WriteFail;
+    case FileSink::Result::LocalChanged:
+        return SaveResult::LocalChanged;
     }
-    ReceiveBytes_ += got;
-    bodyLeft_ -= got;
-    bodyDone_ = bodyLeft_ == 0;
+    if (fromConnection > 0)
+        afterBody(fromConnection);
     return SaveResult::Nothing;
 }
-
-bool Transfer::drainPipeInto(int fd, qint64 n)
-{
-    loff_t at = ReceiveBytes_;
-    while (n > 0) {
-        const ssize_t put = ::splice(pipe_[0], nullptr, fd, &at, size_t(n), SPLICE_F_MOVE);
-        if (put > 0) {
-            n -= put;
-            continue;
-        }
-        if (put == 0 || (errno != EINVAL && errno != ENOSYS))
-            return false;
-        // A file system that takes no spliced bytes takes written ones.
-        char bytes[64 * 1024];
-        while (n > 0) {
-            const ssize_t taken = ::read(pipe_[0], bytes, size_t(qMin<qint64>(n, sizeof bytes)));
-            if (taken <= 0 || ::pwrite(fd, bytes, size_t(taken), at) != taken)
-                return false;
-            at += taken;
-            n -= taken;
-        }
-    }
-    return true;
-}
-
-#else
-
-SaveResult Transfer::spliceBody(int, qint64 &fromConnection)
-{
-    fromConnection = -2;
-    return SaveResult::Nothing;
-}
-
-bool Transfer::drainPipeInto(int, qint64)
-{
-    return false;
-}
-
-#endif

@@ -3,17 +3,20 @@
 // decoded and appended to the local file, and the count of bytes on disk.
 // It runs on its slot's thread and knows nothing of the window: what the
 // window must learn comes out of each call as results and figures.
+#include "engine/filesink.h"
+#include "engine/requestplan.h"
 #include "engine/response.h"
 
 #include <QByteArray>
 #include <QString>
 #include <atomic>
-
-class QFile;
+#include <optional>
+#include <utility>
 
 // What one arrival meant: the status its header showed, or how it failed.
 // Changed: the server now has another file than the one we have the start
-// of. LocalChanged: the local file is no longer as long as the count.
+// of, or sends more than the file's size. LocalChanged: the local file is no
+// longer as long as the count.
 // Redirect: the answer points elsewhere (location() says where).
 enum class SaveResult {
     Nothing,
@@ -30,14 +33,11 @@ enum class SaveResult {
 
 class Transfer {
 public:
-    // Where the request left the session: the bytes already in `mFile`, the
-    // length (0 unknown; a lower bound while `mSizeOpen`), whether a Range
-    // went out. `cancel`, set from another thread, stops every write.
+    // The request as it went out (the bytes already in `mFile`, the length
+    // known, the range and validator asked with) and the file. `cancel`, set
+    // from another thread, stops every write.
     struct Start {
-        qint64 ReceiveBytes = 0;
-        qint64 mFlen = 0;
-        bool mSizeOpen = false;
-        bool rangeSent = false;
+        RequestPlan plan;
         QString mFile;
     };
     Transfer(const Start &start, const std::atomic<bool> &cancel);
@@ -60,7 +60,9 @@ public:
     // or the file refused them).
     SaveResult spliceBody(int socketFd, qint64 &fromConnection);
 
-    qint64 ReceiveBytes() const { return ReceiveBytes_; }
+    qint64 ReceiveBytes() const { return sink_.count(); }
+    // The first byte the request asked for.
+    qint64 askedFrom() const { return plan_.from(); }
     qint64 mFlen() const { return mFlen_; }
     bool mSizeOpen() const { return mSizeOpen_; }
     // The header has not ended yet: ReceiveData() is all of the answer so far.
@@ -73,23 +75,23 @@ public:
     bool serverBusy() const { return serverBusy_; }
     qint64 retryAfterSeconds() const { return retryAfter_; }
     QByteArray location() const;
+    // The validator that now names the file on disk, once: the answer's, as
+    // soon as the file holds (or starts to hold) that answer's bytes.
+    std::optional<QString> takeValidator() { return std::exchange(validator_, std::nullopt); }
 
 private:
-    enum class Written { Ok, Failed, LocalChanged };
-    // Checks a resumed answer against what we have; Nothing when it fits.
-    SaveResult checkResumption(const QByteArray &header, qint64 &Flen);
-    Written writeBody(const char *data, qint64 n);
-    // Opens the file for the next write; the checks every write makes first.
-    Written openFile(QFile &file) const;
-    // Moves `n` bytes from the pipe into the open file `fd` at the count.
-    bool drainPipeInto(int fd, qint64 n);
+    // The header has ended: what it means for the request, and the body's frame.
+    SaveResult takeHeader(qint64 &Flen);
+    SaveResult writeBody(QByteArrayView body);
+    // The size the file may not grow past; -1 while there is none.
+    qint64 sizeLimit() const { return mFlen_ > 0 && !mSizeOpen_ ? mFlen_ : -1; }
+    void afterBody(qint64 n);
 
     const std::atomic<bool> &cancel_;
-    QString mFile_;
-    qint64 ReceiveBytes_;
+    const RequestPlan plan_;
+    FileSink sink_;
     qint64 mFlen_;
     bool mSizeOpen_;
-    bool rangeSent_;
     QString ReceiveData_;
     bool bHeaderDone_ = false;
     bool startedOver_ = false;
@@ -101,6 +103,8 @@ private:
     bool chunked_ = false;
     ChunkedDecoder chunks_;
     bool firstWrite_ = true;
+    bool startOver_ = false;                  // the file starts over with the first body byte
+    std::optional<QString> answerValidator_;  // kept once the file holds the answer
+    std::optional<QString> validator_;        // ready to be reported
     Response::Status status_ = Response::Status::Unknown;
-    int pipe_[2] = {-1, -1};  // between the connection and the file, once splicing
 };

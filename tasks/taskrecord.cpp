@@ -2,7 +2,9 @@
 
 bool isComplete(qint64 fileSize, qint64 gotSize)
 {
-    return fileSize > 0 && gotSize + 1 >= fileSize;
+    // More bytes than the file has is another file, or a damaged one: the
+    // task starts over.
+    return fileSize > 0 && gotSize + 1 >= fileSize && gotSize <= fileSize;
 }
 
 bool isComplete(const TaskRecord &task)

@@ -30,7 +30,8 @@ struct TaskRecord {
 // The largest size a record stores; a larger one is stored as this.
 constexpr qint64 LargestStoredSize = 2147483647;
 
-// A task is complete when its size is known and at most one byte is missing.
+// A task is complete when its size is known, at most one byte is missing
+// and none is too many.
 bool isComplete(qint64 fileSize, qint64 gotSize);
 
 // The same for a task: never complete while its size is open.

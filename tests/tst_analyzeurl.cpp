@@ -1,7 +1,7 @@
 // A task's URL as far as the wire: cut into host, connection target, port and
 // file name, then the exact GET request made of the parts.
 #include "engine/analyzeurl.h"
-#include "engine/request.h"
+#include "engine/requestplan.h"
 
 #include <QtTest>
 
@@ -27,15 +27,33 @@ private Q_SLOTS:
         QTest::newRow("port, query, resumed")
             << Case{"http://h:65535/f?a=%20",
                     "h,65535,f?a=%20|/f?a=%20|h:65535|Range: bytes=3000000000-",
-                    {false, {}, {}, {}, "u", "p", 4000000000, 3000000000}};
+                    {false, {}, {}, {}, "u", "p", 4000000000, 3000000000, false, {}}};
+        // The file's validator right after the Range line, and only with one;
+        // a count past the known size asks for the whole file again.
+        QTest::newRow("validator, count past the size")
+            << Case{"http://h/f",
+                    "h,80,f|/f|h|Range: bytes=0-|If-Range: \"x-1\"",
+                    {false, {}, {}, {}, {}, {}, 100, 101, false, "\"x-1\""}};
+        QTest::newRow("validator, no length")
+            << Case{"http://h/f", "h,80,f|/f|h", {false, {}, {}, {}, {}, {}, 0, 7, false, "v"}};
         QTest::newRow("ipv6, port, no length")
             << Case{"http://[::1]:8080/d/f", "::1,8080,f|/d/f|[::1]:8080"};
         // Through a proxy: the whole URL, and the Base64 text of the GBK
         // bytes of "ACCOUNT:PASSWORD" when there is an account.
         QTest::newRow("proxy, Chinese account, nothing yet") << Case{
             "http://h/f",
-            "h,80,f|http://h/f|h|Proxy-Authorization: Basic 08O7pzrD3MLreA==|Range: bytes=0-",
-            {true, {}, {}, {}, QString::fromUtf8("用户"), QString::fromUtf8("密码x"), 100, 0}};
+            "h,80,f|http://h/f|h|Proxy-Authorization: Basic 08O7pzrD3MLreA==|Range: bytes=0-"
+            "|If-Range: Mon, 07 Dec 2026 07:06:38 GMT",
+            {true,
+             {},
+             {},
+             {},
+             QString::fromUtf8("用户"),
+             QString::fromUtf8("密码x"),
+             100,
+             0,
+             false,
+             "Mon, 07 Dec 2026 07:06:38 GMT"}};
         // Control characters would go straight into the request line.
         for (const char *form : {"http://h%1/f", "http://h/a%1b"})
             for (int c = 0; c < 0x80; c = c == 0x1F ? 0x7F : c + 1)

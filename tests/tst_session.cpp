@@ -101,7 +101,8 @@ private Q_SLOTS:
             << Hostile{ok200(big, 1 << 16), part, 42 + 32768, "stop", full};
         QTest::newRow("short write, small arrival")
             << Hostile{ok200(big.left(50000), 50000), big.left(48000), 42 + 48000, "stop", full};
-        // A resume that meets another file writes nothing after ours.
+        // A resume that meets another file writes nothing after ours, and the
+        // task waits in error for the user.
         const QString changed = "的下载因为服务器上的文件已改变被关闭了";
         const QByteArray first = ok200(src.left(6000), 10000);
         for (const QByteArray &other :
@@ -109,7 +110,7 @@ private Q_SLOTS:
               "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 6000-14999/15000\r\n\r\n"
                   + src.mid(6000)})
             QTest::newRow(other.left(12) + " to a resume, another file")
-                << Hostile{first, src.left(6000), 0, "stop", changed, other};
+                << Hostile{first, src.left(6000), 0, "error", changed, other};
         // The body ends with its length or last chunk, the connection still open;
         // nothing after the length is written. Any reason phrase, or none.
         QTest::newRow("whole body, kept open")

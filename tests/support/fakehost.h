@@ -28,7 +28,7 @@ struct EngineFixture : DownHost {
     QString state(int row) const { return model.stateKey(row); }
     void appendLog(const QString &line) override { log.append(line); }
     void DrawDownPic(int, qint64, qint64, qint64) override {}
-    void setClipboardText(const QString &) override {}
+    void setClipboardText(const QString &s) override { clipboard = s; }
     qint64 monotonicMs() override { return (clockMs += clockStepMs) - clockStepMs; }
 
     // Appends a task row (the first is row 1) and returns its index; the file
@@ -59,6 +59,7 @@ struct EngineFixture : DownHost {
     QTemporaryDir dir;
     QStringList log;
     QMap<QPair<int, int>, QString> texts;  // by row and column
+    QString clipboard;
     // The clock, and what is added to it after every reading to let time pass
     // inside a wait.
     qint64 clockMs = 0, clockStepMs = 0;

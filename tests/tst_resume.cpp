@@ -1,0 +1,258 @@
+// A resume against a scripted loopback server: the request names the file
+// it continues (If-Range), and no answer puts bytes of another file, or past
+// the size, into ours. Run twice by CTest: the rest of a plain body moved by
+// splice(2), and with ZV_NO_SPLICE every byte written from our memory.
+#include "support/fakehost.h"
+#include "support/scriptedserver.h"
+
+#include <atomic>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+// Seams in front of the C library: while `interrupting`, every other pwrite
+// and splice fails with EINTR before doing anything, as a signal arriving in
+// it would; while `failingClose`, closing a "*.closefail" file reports EIO.
+static std::atomic<bool> interrupting{false}, failingClose{false};
+static std::atomic<int> interruptions{0};
+
+template <typename F>
+static F next(const char *name)
+{
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+static bool interruptNow()
+{
+    thread_local bool odd = false;
+    if (!interrupting.load() || !(odd = !odd))
+        return false;
+    ++interruptions, errno = EINTR;
+    return true;
+}
+
+extern "C" ssize_t pwrite(int fd, const void *data, size_t n, off_t at)
+{
+    static const auto real = next<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite");
+    return interruptNow() ? -1 : real(fd, data, n, at);
+}
+
+extern "C" ssize_t splice(int in, loff_t *inAt, int out, loff_t *outAt, size_t n, unsigned flags)
+{
+    static const auto real
+        = next<ssize_t (*)(int, loff_t *, int, loff_t *, size_t, unsigned)>("splice");
+    return interruptNow() ? -1 : real(in, inAt, out, outAt, n, flags);
+}
+
+extern "C" int close(int fd)
+{
+    static const auto real = next<int (*)(int)>("close");
+    char target[4096] = {};
+    const bool fail
+        = failingClose.load()
+          && readlink(qPrintable(QString("/proc/self/fd/%1").arg(fd)), target, sizeof target - 1)
+                 > 0
+          && QByteArray(target).endsWith(".closefail");
+    const int result = real(fd);
+    return fail && result == 0 ? (errno = EIO, -1) : result;
+}
+
+// The record before (its file `had`, null: none; `got` -1: as long as it),
+// the answer in pieces 15 ms apart, the Range lines the request must carry,
+// and after: the file, the end line after the URL, the validator and size.
+struct Resume {
+    QByteArray had;
+    qint64 size;
+    QString validator;
+    QByteArrayList answer;
+    QByteArray asked, file;
+    QString ending, validatorAfter;
+    qint64 sizeAfter;
+    qint64 got = -1;
+    QString name = "f.bin";
+};
+Q_DECLARE_METATYPE(Resume)
+
+class tst_Resume : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void resume_data()
+    {
+        QTest::addColumn<Resume>("c");
+        const QString done = "的下载完成了", changed = "的下载因为服务器上的文件已改变被关闭了",
+                      failed = "的下载因为请求时出错被关闭了",
+                      early = "的下载因为winsock关闭被关闭了";
+        const QByteArray p206 = "HTTP/1.1 206 Partial Content\r\n", ok = "HTTP/1.1 200 OK\r\n",
+                         at4 = p206 + "Content-Range: bytes 4-9/10\r\n", v1 = "\"v1\"",
+                         date = "Mon, 01 Jan 2024 00:00:00 GMT";
+        const QByteArray ifV1 = "Range: bytes=4-\r\nIf-Range: \"v1\"\r\n",
+                         from4 = "Range: bytes=4-\r\n";
+        auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
+        // The validator sent; the answer's compared with it.
+        row("206, same ETag") << Resume{
+            "abcd", 10, v1, {at4 + "ETag: \"v1\"\r\n\r\ne", "fghij"}, ifV1, "abcdefghij",
+            done,   v1, 10};
+        row("206, another ETag") << Resume{
+            "abcd",  10, v1, {at4 + "ETag: \"v2\"\r\n\r\n", "efghij"}, ifV1, "abcd",
+            changed, v1, 10};
+        row("206, another date, same size")
+            << Resume{"abcd",
+                      10,
+                      date,
+                      {at4 + "Last-Modified: Tue, 02 Jan 2024 00:00:00 GMT\r\n\r\n", "efghij"},
+                      "Range: bytes=4-\r\nIf-Range: " + date + "\r\n",
+                      "abcd",
+                      changed,
+                      date,
+                      10};
+        row("206, weak ETag only") << Resume{
+            "abcd", 10, v1, {at4 + "ETag: W/\"v2\"\r\n\r\nef", "ghij"}, ifV1, "abcdefghij",
+            done,   v1, 10};
+        row("first answer names the file")
+            << Resume{{},
+                      10,
+                      {},
+                      {ok + "ETag: \"v9\"\r\nContent-Length: 10\r\n\r\n01", "23456789"},
+                      "Range: bytes=0-\r\n",
+                      "0123456789",
+                      done,
+                      "\"v9\"",
+                      10};
+        row("200 to If-Range: starts over") << Resume{
+            "abcd", 10,
+            v1,     {ok + "ETag: \"v2\"\r\nContent-Length: 12\r\n\r\n", "NEWFILE", "12345"},
+            ifV1,   "NEWFILE12345",
+            done,   "\"v2\"",
+            12};
+        // Nothing past the size the task knows, whatever the answer says.
+        row("206, no range, longer at once")
+            << Resume{"abcd", 10, {}, {p206 + "\r\nefghijXYZ"}, from4, "abcd", changed, {}, 10};
+        row("206, no range, longer later") << Resume{
+            "abcd", 10, {}, {p206 + "\r\nefg", "hijXYZ"}, from4, "abcdefg", changed, {}, 10};
+        row("206, no range, ends at the size") << Resume{
+            "abcd", 10, {}, {p206 + "\r\nefg", "hij", "XYZ"}, from4, "abcdefghij", done, {}, 10};
+        for (const char *past : {"4-15/10", "4-15/*", "4-9223372036854775807/*"})
+            row(past) << Resume{
+                "abcd",  10,
+                {},      {p206 + "Content-Range: bytes " + past + "\r\n\r\n", "efg", "hijklmnop"},
+                from4,   "abcd",
+                changed, {},
+                10};
+        row("206, length past the size") << Resume{
+            "abcd",  10, {}, {p206 + "Content-Length: 9\r\n\r\nefghijklm"}, from4, "abcd",
+            changed, {}, 10};
+        row("206, longer than declared") << Resume{
+            "abcd", 10,           {},   {at4 + "Content-Length: 6\r\n\r\nef", "ghij", "XYZ"},
+            from4,  "abcdefghij", done, {},
+            10};
+        row("chunked 200 longer than its length")
+            << Resume{"abcd",
+                      10,
+                      {},
+                      {ok + "Transfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n",
+                       "6\r\n012345\r\n", "a\r\n6789ABCDEF\r\n0\r\n\r\n"},
+                      from4,
+                      "012345",
+                      changed,
+                      {},
+                      10};
+        row("count past the size: from 0")
+            << Resume{"abcdefghijklmn",
+                      10,
+                      {},
+                      {p206 + "Content-Range: bytes 0-9/10\r\n\r\n01234", "56789"},
+                      "Range: bytes=0-\r\n",
+                      "0123456789",
+                      done,
+                      {},
+                      10};
+        // First requests: a range as wide as a number holds; Content-Length
+        // values that disagree, in two lines or in one list, and that agree.
+        row("first 206, widest range") << Resume{
+            {},    0,
+            {},    {p206 + "Content-Range: bytes 0-9223372036854775807/*\r\n\r\nhe", "llo"},
+            {},    "hello",
+            early, {},
+            0};
+        for (const char *lengths :
+             {"5\r\nContent-Length: 6", "5, 6", "5,5\r\ncontent-length: 5"}) {
+            const bool agree = QByteArray(lengths).endsWith(": 5");
+            row(lengths) << Resume{{},
+                                   0,
+                                   {},
+                                   {ok + "Content-Length: " + lengths + "\r\n\r\nhel", "loXYZ"},
+                                   {},
+                                   agree ? "hello" : QByteArray(),
+                                   agree ? done : failed,
+                                   {},
+                                   agree ? 5 : 0};
+        }
+        // Interrupted calls are made again; a failed close takes its bytes back.
+        QByteArray big(300000, 'z');
+        row("interrupted") << Resume{
+            {},    0,
+            {},    {ok + "Content-Length: 300000\r\n\r\n", big.left(100000), big.mid(100000)},
+            {},    big,
+            done,  {},
+            300000};
+        row("failed close") << Resume{{},
+                                      0,
+                                      {},
+                                      {ok + "Content-Length: 5\r\n\r\nhel", "lo"},
+                                      {},
+                                      "",
+                                      "的下载因为写入文件出错被关闭了",
+                                      {},
+                                      5,
+                                      -1,
+                                      "f.closefail"};
+    }
+    void resume()
+    {
+        QFETCH(Resume, c);
+        ScriptedServer server;
+        server.addScript({c.answer, 15, ScriptedServer::End::Close});
+        EngineFixture f;
+        const QString url = QString("http://127.0.0.1:%1/f").arg(server.port());
+        TaskRecord &rec
+            = f.task(f.addTask(url, c.name, c.size, c.got >= 0 ? c.got : c.had.size()));
+        rec.Validator = c.validator;
+        QFile had(rec.FilePath);
+        QVERIFY(c.had.isNull()
+                || (had.open(QIODevice::WriteOnly) && had.write(c.had) == c.had.size()));
+        had.close();
+        const QByteArray tag = QTest::currentDataTag();
+        interrupting = tag == "interrupted", failingClose = tag == "failed close",
+        interruptions = 0;
+        // A validator learned is written to the list while the file downloads.
+        bool listedRunning = false;
+        QObject::connect(&f.model, &TaskModel::changed, [&] {
+            listedRunning |= f.model.running(1) && rec.Validator == c.validatorAfter;
+        });
+        // None is complete before: a count above the size is not.
+        QCOMPARE(f.state(1), "stop");
+        QVERIFY(f.start(1) && f.waitEnded());
+        QVERIFY(c.validatorAfter == c.validator || listedRunning);
+        interrupting = failingClose = false;
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n";
+        QVERIFY2(server.requests().value(0).endsWith(host + c.asked + "Connection: close\r\n\r\n"),
+                 server.requests().value(0));
+        QCOMPARE(std::pair(QFile::exists(rec.FilePath), readFile(rec.FilePath)),
+                 std::pair(!c.file.isNull(), c.file));
+        QVERIFY(tag != "interrupted" || interruptions > 2);
+        // The counts claim exactly the bytes on disk; the row and end line agree.
+        const qint64 n = QFileInfo(rec.FilePath).size();
+        QCOMPARE(std::pair(rec.GotSize, f.engine.Down(1)->ReceiveBytes), std::pair(n, n));
+        QVERIFY2(f.log.contains(url + c.ending), qPrintable(f.log.join('\n')));
+        QCOMPARE(f.state(1), c.ending == "的下载完成了"                  ? "ok"
+                             : c.ending.contains("服务器上的文件已改变") ? "error"
+                                                                         : "stop");
+        QCOMPARE(std::pair(rec.Validator, rec.FileSize), std::pair(c.validatorAfter, c.sizeAfter));
+        // The clipboard holds the header and nothing after it.
+        const QByteArray all = c.answer.join();
+        QCOMPARE(f.clipboard, QString::fromLatin1(all.left(all.indexOf("\r\n\r\n") + 4)));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Resume)
+#include "tst_resume.moc"
