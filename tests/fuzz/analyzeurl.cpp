@@ -10,7 +10,7 @@
 //   neither a blank nor a "#", direct and through a proxy.
 // A plain URL (a scheme, a host without ":" or brackets, then "/") is taken.
 #include "engine/analyzeurl.h"
-#include "engine/request.h"
+#include "engine/requestplan.h"
 
 #include <QStringList>
 #include <algorithm>
