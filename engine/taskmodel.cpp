@@ -2,24 +2,24 @@
 
 TaskModel::TaskModel(QObject *parent) : QObject(parent) {}
 
-const TaskModel::Status &TaskModel::status(int row) const
+const TaskModel::Entry &TaskModel::entry(int row) const
 {
-    static const Status none;
-    return row >= 0 && row < statuses_.size() ? statuses_[row] : none;
+    static const Entry none;
+    return row >= 0 && row < entries_.size() ? entries_[row] : none;
 }
 
-TaskModel::Status &TaskModel::status(int row)
+TaskModel::Entry &TaskModel::entry(int row)
 {
-    if (row >= statuses_.size())
-        statuses_.resize(row + 1);
-    return statuses_[row];
+    if (row >= entries_.size())
+        entries_.resize(row + 1);
+    return entries_[row];
 }
 
 int TaskModel::append(const TaskRecord &record)
 {
     const int row = records_.appendSpare();
     records_(row) = record;
-    status(row) = Status{isComplete(record) ? TaskState::Complete : TaskState::Stopped};
+    entry(row) = Entry{isComplete(record) ? TaskState::Complete : TaskState::Stopped};
     Q_EMIT taskAdded(row);
     Q_EMIT changed();
     return row;
@@ -50,13 +50,13 @@ QString TaskModel::stateKey(int row) const
     return QStringLiteral("stop");
 }
 
-void TaskModel::setStatus(int row, const Status &to)
+void TaskModel::setEntry(int row, const Entry &to)
 {
     if (row < 1 || row > count())
         return;
     const QString before = stateKey(row);
-    const Status was = status(row);
-    status(row) = to;
+    const Entry was = entry(row);
+    entry(row) = to;
     if (was.state == to.state && was.marked == to.marked && was.retryDueMs == to.retryDueMs)
         return;
     Q_EMIT stateChanged(row, before, stateKey(row));
@@ -65,11 +65,11 @@ void TaskModel::setStatus(int row, const Status &to)
 
 void TaskModel::transition(int row, TaskState to)
 {
-    Status s = status(row);
+    Entry s = entry(row);
     s.state = to;
     if (to != TaskState::WaitingRetry)
         s.retryDueMs = -1;
-    setStatus(row, s);
+    setEntry(row, s);
 }
 
 void TaskModel::settle(int row)
@@ -79,23 +79,23 @@ void TaskModel::settle(int row)
 
 void TaskModel::bookRetry(int row, qint64 dueMs)
 {
-    Status s = status(row);
+    Entry s = entry(row);
     s.state = TaskState::WaitingRetry;
     s.retryDueMs = dueMs;
-    setStatus(row, s);
+    setEntry(row, s);
 }
 
 void TaskModel::setRetryTries(int row, int tries)
 {
     if (row >= 1 && row <= count())
-        status(row).retryTries = tries;
+        entry(row).retryTries = tries;
 }
 
 void TaskModel::forgetRetries(int row)
 {
     if (row < 1 || row > count())
         return;
-    status(row).retryTries = 0;
+    entry(row).retryTries = 0;
     if (state(row) == TaskState::WaitingRetry)
         settle(row);
 }
@@ -104,21 +104,21 @@ void TaskModel::mark(int row)
 {
     if (row < 1 || row > count())
         return;
-    Status s = status(row);
+    Entry s = entry(row);
     s.marked = true;
     s.retryTries = 0;
     if (s.state == TaskState::WaitingRetry) {
         s.state = isComplete(task(row)) ? TaskState::Complete : TaskState::Stopped;
         s.retryDueMs = -1;
     }
-    setStatus(row, s);
+    setEntry(row, s);
 }
 
 void TaskModel::unmark(int row)
 {
-    Status s = status(row);
+    Entry s = entry(row);
     s.marked = false;
-    setStatus(row, s);
+    setEntry(row, s);
 }
 
 QVector<TaskRecord> TaskModel::listedRecords() const
@@ -144,5 +144,5 @@ void TaskModel::setSize(int row, qint64 size)
 void TaskModel::clear()
 {
     records_.clear();
-    statuses_.clear();
+    entries_.clear();
 }

@@ -26,8 +26,8 @@ public:
     // A new last row for `record`, stopped, or complete by its sizes.
     int append(const TaskRecord &record);
 
-    TaskState state(int row) const { return status(row).state; }
-    bool marked(int row) const { return status(row).marked; }
+    TaskState state(int row) const { return entry(row).state; }
+    bool marked(int row) const { return entry(row).marked; }
     // Connecting or downloading.
     bool running(int row) const;
     // The row's icon key: "delete" when marked, else "start", "ok", "error"
@@ -41,8 +41,8 @@ public:
     void settle(int row);
     // Waits until `dueMs` (engine clock) to be started again.
     void bookRetry(int row, qint64 dueMs);
-    qint64 retryDue(int row) const { return status(row).retryDueMs; }
-    int retryTries(int row) const { return status(row).retryTries; }
+    qint64 retryDue(int row) const { return entry(row).retryDueMs; }
+    int retryTries(int row) const { return entry(row).retryTries; }
     void setRetryTries(int row, int tries);
     // The retries of a task that the user started or stopped: none waiting, none counted.
     void forgetRetries(int row);
@@ -71,16 +71,16 @@ Q_SIGNALS:
     void changed();
 
 private:
-    struct Status {
+    struct Entry {
         TaskState state = TaskState::Stopped;
         bool marked = false;
         int retryTries = 0;
         qint64 retryDueMs = -1;
     };
-    const Status &status(int row) const;
-    Status &status(int row);
-    void setStatus(int row, const Status &to);
+    const Entry &entry(int row) const;
+    Entry &entry(int row);
+    void setEntry(int row, const Entry &to);
 
     TaskList records_;
-    QVector<Status> statuses_;  // by row, 0 unused
+    QVector<Entry> entries_;  // by row, 0 unused
 };
