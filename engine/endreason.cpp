@@ -33,8 +33,6 @@ QString endReasonText(EndReason reason)
         return QStringLiteral("重定向失败");
     case EndReason::BodyDone:
         return QStringLiteral("服务器发送完毕");
-    case EndReason::Abandoned:
-        return QStringLiteral("下载线程没有应答");
     }
     return {};
 }

@@ -19,7 +19,6 @@ enum class EndReason {
     ProxyRefused,      // the proxy refused the tunnel
     RedirectFailed,
     BodyDone,          // the whole declared body has arrived
-    Abandoned,         // the slot's thread did not answer a stop
 };
 
 QString endReasonText(EndReason reason);
