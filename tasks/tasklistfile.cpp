@@ -216,14 +216,21 @@ Resolved resolve(const QByteArray &list, const QByteArray &companionBytes)
 {
     Resolved out;
     const Companion::Contents companion = Companion::parse(companionBytes);
+    const bool keyed = !companion.bySlot.isEmpty();
     QVector<QByteArray> keys;
     for (qsizetype at = 0; at + RecordSize <= list.size(); at += RecordSize) {
         out.records << list.constData() + at;
         keys << slotKey(list.constData() + at);
     }
     out.slots = Companion::slotsOf(keys);
-    for (int i = 0; i < out.records.size(); ++i)
-        out.entries << entryOf(companion, out.slots[i], i + 1, decodeRecord(out.records[i]));
+    out.entries.resize(out.records.size());
+    // Most records have no entry: only those that may are decoded here.
+    for (int i = 0; i < out.records.size(); ++i) {
+        const bool candidate
+            = keyed ? companion.bySlot.contains(out.slots[i]) : companion.byRecord.contains(i + 1);
+        if (candidate)
+            out.entries[i] = entryOf(companion, out.slots[i], i + 1, decodeRecord(out.records[i]));
+    }
     return out;
 }
 
