@@ -206,7 +206,8 @@ QByteArray readWhole(const QString &path, QString *error = nullptr)
 }
 
 // The records of a list's bytes with their slots and the entries the
-// companion holds for them, as reading finds them.
+// companion holds for them, as reading finds them (no slots without a
+// companion).
 struct Resolved {
     QVector<const char *> records;
     QStringList slots;
@@ -217,13 +218,16 @@ Resolved resolve(const QByteArray &list, const QByteArray &companionBytes)
     Resolved out;
     const Companion::Contents companion = Companion::parse(companionBytes);
     const bool keyed = !companion.bySlot.isEmpty();
-    QVector<QByteArray> keys;
-    for (qsizetype at = 0; at + RecordSize <= list.size(); at += RecordSize) {
+    for (qsizetype at = 0; at + RecordSize <= list.size(); at += RecordSize)
         out.records << list.constData() + at;
-        keys << slotKey(list.constData() + at);
-    }
-    out.slots = Companion::slotsOf(keys);
     out.entries.resize(out.records.size());
+    // Without a companion no record has an entry, and none needs its slot.
+    if (!keyed && companion.byRecord.isEmpty())
+        return out;
+    QVector<QByteArray> keys;
+    for (const char *record : std::as_const(out.records))
+        keys << slotKey(record);
+    out.slots = Companion::slotsOf(keys);
     // Most records have no entry: only those that may are decoded here.
     for (int i = 0; i < out.records.size(); ++i) {
         const bool candidate
