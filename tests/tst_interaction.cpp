@@ -217,6 +217,42 @@ private Q_SLOTS:
                  std::pair(file, file));
     }
 
+    // The figures the window shows while bytes flow, on slot 2: 10000 bytes
+    // a second by the test's clock, read from the row, the details and the
+    // drop window's tooltip.
+    void figuresWhileItRuns()
+    {
+        const QByteArray piece(10000, 'f');
+        server_->addScript(
+            {{"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + piece, piece, piece},
+             300,
+             ScriptedServer::End::KeepOpen});
+        ScriptedServer silent;  // slot 1 waits on it
+        silent.addScript({{}, 0, ScriptedServer::End::KeepOpen});
+        open();
+        w_->AddNewUrl(QString("http://127.0.0.1:%1/busy").arg(silent.port()));
+        w_->AddNewUrl(QString("http://127.0.0.1:%1/f").arg(server_->port()));
+        fake_->savePath = dir_->filePath("busy");
+        dblClick(1);  // slot 1: a server that says nothing
+        fake_->savePath = dir_->filePath("f");
+        dblClick(2);
+        w_->LView_MouseUp(Qt::LeftButton, {});  // a click on it: its details follow the figures
+        for (qint64 got = 10000; got <= 30000; got += 10000) {
+            QTRY_COMPARE(w_->DownTask(2).GotSize, got);
+            fake_->nowMs += 1000, w_->Timer1_Timer();
+        }
+        const int p = 4;  // 进度, then 速度 and 剩余时间
+        const QStringList shown{w_->rowText(2, p), w_->rowText(2, p + 1), w_->rowText(2, p + 2)};
+        QCOMPARE(shown.join('|'), "30.0%|9.77 KB/s|00:00:07");
+        QVERIFY(w_->ui().txtFile->toPlainText().endsWith(
+            "进度:        30.0%\n速度:        9.77 KB/s\n剩余时间:    00:00:07\n"));
+        QCOMPARE(w_->minForm()->toolTip(), "busy    0.000 B/s\nf  30.0%  9.77 KB/s");
+        dblClick(2);  // a stop on slot 2, through the handler
+        QVERIFY(w_->engine().slotFree(2) && w_->rowState(2) == "stop");
+        QCOMPARE(w_->rowText(2, p) + "|" + w_->rowText(2, p + 1),
+                 "30.0%|");  // no speed once stopped
+    }
+
     // Row indices are 16-bit: the list reads, adds and keeps 32766 tasks at
     // most; the last record, past the rows, stays as it was.
     void fullList()
