@@ -123,10 +123,10 @@ private Q_SLOTS:
         server.addScript({{"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + File},
                           0,
                           ScriptedServer::End::KeepOpen});
-        QSemaphore gate;
+        QSemaphore entered, gate;
         QAtomicInt made = 0;
         EngineFixture f([&](int i, QObject *p) -> DownSocket * {
-            return i == 1 && made.fetchAndAddOrdered(1) == 0 ? new HangSocket(gate, i, p)
+            return i == 1 && made.fetchAndAddOrdered(1) == 0 ? new HangSocket(entered, gate, i, p)
                                                              : new DownSocket(i, p);
         });
         f.engine.setHaltLimitMs(300);
@@ -134,7 +134,7 @@ private Q_SLOTS:
         const int hung = f.addTask(url, "f"), next = f.addTask(url, "g");
         QVERIFY(f.start(hung));
         QTRY_COMPARE(server.requests().size(), 1);
-        QTest::qWait(200);  // the answer arrives; the thread hangs reading it
+        QTRY_COMPARE(entered.available(), 1);  // the answer came; the thread hangs reading it
         f.engine.stopSlot(1);
         QCOMPARE(f.log.filter("下载线程没有应答").join(""), "下载线程没有应答，已放弃：" + url);
         QCOMPARE(std::pair(f.state(hung), f.task(hung).GotSize), std::pair(QString("stop"), 0ll));

@@ -19,21 +19,22 @@ public:
 };
 
 // A real socket whose first read that brings bytes hangs until the gate is
-// released: a slot's thread that does not answer.
+// released: a slot's thread that does not answer. `hung` is released as it
+// begins to hang.
 class HangSocket : public DownSocket {
 public:
-    HangSocket(QSemaphore &gate, int index, QObject *parent)
-        : DownSocket(index, parent), gate_(gate)
+    HangSocket(QSemaphore &hung, QSemaphore &gate, int index, QObject *parent)
+        : DownSocket(index, parent), hung_(hung), gate_(gate)
     {}
     QByteArray GetData() override
     {
         QByteArray data = DownSocket::GetData();
-        if (!data.isEmpty() && !hung_)
-            hung_ = true, gate_.acquire();
+        if (!data.isEmpty() && !hanging_)
+            hanging_ = true, hung_.release(), gate_.acquire();
         return data;
     }
 
 private:
-    QSemaphore &gate_;
-    bool hung_ = false;
+    QSemaphore &hung_, &gate_;
+    bool hanging_ = false;
 };
