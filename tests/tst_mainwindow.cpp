@@ -4,7 +4,6 @@
 #include "support/fakeseams.h"
 #include "widgets/minform.h"
 #include "widgets/tasklistview.h"
-#include "widgets/trayicon.h"
 #include "window/frmadd.h"
 #include "window/frmdown.h"
 #include "window/qttranslations.h"
@@ -68,17 +67,6 @@ private Q_SLOTS:
                         QMessageBox::Ok | QMessageBox::Cancel);
         QCOMPARE(box.button(QMessageBox::Ok)->text() + box.button(QMessageBox::Cancel)->text(),
                  "确定取消");
-    }
-
-    void tray()
-    {
-        if (!QSystemTrayIcon::isSystemTrayAvailable())
-            QSKIP("this desktop has no system tray: the window goes without one");
-        QTemporaryDir dir;
-        frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
-        QVERIFY(m.trayIcon() && m.trayIcon()->icon()->isVisible());
-        const QList<QAction *> items = m.trayIcon()->icon()->contextMenu()->actions();
-        QCOMPARE(items.value(0)->text() + items.value(1)->text(), "显示主窗口退出");
     }
 };
 

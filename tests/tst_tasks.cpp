@@ -12,16 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
-
-const QByteArray File(10000, 'q');
-
-QByteArray half()
-{
-    return "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + File.left(5000);
-}
-
-}  // namespace
+static const QByteArray File(10000, 'q');
 
 class tst_Tasks : public QObject {
     Q_OBJECT
@@ -45,7 +36,8 @@ private Q_SLOTS:
         QFETCH(int, requests);
         QFETCH(QString, state);
         ScriptedServer server;
-        server.addScript({{half()}, 200});
+        server.addScript(
+            {{"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + File.left(5000)}, 200});
         server.addScript(ScriptedServer::split("HTTP/1.1 206 P\r\nContent-Range: bytes "
                                                "5000-9999/10000\r\n\r\n"
                                                + File.mid(5000)));
