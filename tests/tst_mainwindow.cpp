@@ -1,6 +1,6 @@
 // What the main window shows before any task exists: the drop window first
 // and again on minimizing, the columns, every control at its fixed place,
-// Qt's texts in Chinese and, where the desktop has one, the tray icon.
+// Qt's texts in Chinese.
 #include "support/fakeseams.h"
 #include "widgets/minform.h"
 #include "widgets/tasklistview.h"
