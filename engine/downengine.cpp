@@ -82,7 +82,6 @@ void DownEngine::endWorker(Worker &w, bool wait)
     } else {
         // Still hanging in the kernel: its thread, worker and channel are
         // left to the end of the process rather than pulled from under it.
-        (void)w.thread;
         (void)w.channel.release();
         w.thread = nullptr;
     }

@@ -12,16 +12,6 @@ bool isComplete(const TaskRecord &task)
     return !task.SizeOpen && isComplete(task.FileSize, task.GotSize);
 }
 
-QString stateKeyFor(qint64 fileSize, qint64 gotSize)
-{
-    return isComplete(fileSize, gotSize) ? QStringLiteral("ok") : QStringLiteral("stop");
-}
-
-QString stateKeyFor(const TaskRecord &task)
-{
-    return isComplete(task) ? QStringLiteral("ok") : QStringLiteral("stop");
-}
-
 int TaskList::appendSpare()
 {
     const int n = upperBound();

@@ -37,10 +37,6 @@ bool isComplete(qint64 fileSize, qint64 gotSize);
 // The same for a task: never complete while its size is open.
 bool isComplete(const TaskRecord &task);
 
-// The state key a row gets from its sizes: "ok" or "stop".
-QString stateKeyFor(qint64 fileSize, qint64 gotSize);
-QString stateKeyFor(const TaskRecord &task);
-
 // The most rows the list can hold: row indices are 16-bit signed.
 constexpr int MaxTasks = 32766;
 

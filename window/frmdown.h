@@ -165,7 +165,6 @@ private:
     // Records past the rows the list can show, written back as they were.
     QVector<TaskListFile::Unshown> unshown_;
     std::unique_ptr<DownEngine> engine_;
-    QStringList newRowTexts_{QString(), QString()};
     // Rows whose save dialog is open: a second double-click waits for it.
     QSet<int> asking_;
     // Downloaded-size texts not yet in their rows, and the timer that puts

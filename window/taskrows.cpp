@@ -46,15 +46,17 @@ void frmDown::AddUrl(const QString &myUrl, const QString &mSize, const QString &
     record.Url = myUrl;
     record.FileSize = leadingNumber(mSize);
     record.GotSize = leadingNumber(mGetSize);
-    newRowTexts_ = {mSize, mGetSize};
-    model().append(record);
+    const int row = model().append(record);
+    // The row shows the texts it was given, as given.
+    setRowText(row, 1, mSize);
+    setRowText(row, 2, mGetSize);
 }
 
 void frmDown::showNewTask(int row)
 {
-    // The texts AddUrl was given, as given.
-    const QStringList texts = std::exchange(newRowTexts_, {QString(), QString()});
-    auto *item = new QTreeWidgetItem(QStringList{DownTask(row).Url, texts[0], texts[1]});
+    const TaskRecord &task = DownTask(row);
+    auto *item = new QTreeWidgetItem(QStringList{task.Url, QString::number(task.FileSize),
+                                                 QString::number(task.GotSize)});
     ui_.LView->addTopLevelItem(item);
     showState(row, QString(), model().stateKey(row));
 }
