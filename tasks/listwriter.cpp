@@ -1,13 +1,17 @@
 #include "tasks/listwriter.h"
 
+namespace {
+
+bool writeList(const QString &path, const QVector<TaskRecord> &records,
+               const QVector<TaskListFile::Unshown> &unshown, QString *error)
+{
+    return TaskListFile::write(path, records, error, {}, unshown);
+}
+
+}  // namespace
+
 ListWriter::ListWriter(WriteFunction write)
-    : write_(
-        write ? std::move(write)
-              : [](const QString &path, const QVector<TaskRecord> &records,
-                   const QVector<TaskListFile::Unshown> &unshown,
-                   QString
-                       *error) { return TaskListFile::write(path, records, error, {}, unshown); }),
-      thread_([this] { run(); })
+    : write_(write ? std::move(write) : writeList), thread_([this] { run(); })
 {}
 
 ListWriter::~ListWriter()
