@@ -24,16 +24,18 @@ private Q_SLOTS:
                  "0.000 B/s|999 B/s|0.977 KB/s|12.1 KB/s|1.00 MB/s|2.79 GB/s|99.9%|01:00:00");
     }
 
-    // Closed at half of 10000 bytes, a 503 asking for 7 s, silent for a
-    // minute after 1000 more, then the rest: retries 5, 7 and 5 s after each
-    // end (the try that brought bytes counts the tries from the start again),
-    // none a millisecond before.
+    // Closed at half of 10000 bytes, a 429 asking for 900 s (past the cap:
+    // the back-off's 10 s), a 503 asking for 7 s, silent for a minute after
+    // 1000 more, then the rest: retries 5, 10, 7 and 5 s after each end (the
+    // try that brought bytes counts the tries from the start again), none a
+    // millisecond before.
     void stallsAndRetries()
     {
         const QByteArray file(10000, 'z'), part = "HTTP/1.1 206 P\r\nContent-Range: bytes ";
         ScriptedServer server;
         for (const QByteArray &answer :
              {"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + file.left(5000),
+              QByteArray("HTTP/1.1 429 Too Many\r\nRetry-After: 900\r\n\r\n"),
               QByteArray("HTTP/1.1 503 Busy\r\nRetry-After: 7\r\n\r\n"),
               part + "5000-9999/10000\r\n\r\n" + file.mid(5000, 1000),
               part + "6000-9999/10000\r\n\r\n" + file.mid(6000)})
@@ -44,7 +46,7 @@ private Q_SLOTS:
         EngineFixture f;
         const int row = f.addTask(QString("http://127.0.0.1:%1/f").arg(server.port()), "f", 10000);
         QVERIFY(f.start(row) && f.waitEnded());
-        for (const qint64 wait : {5000, 7000, 60000, 5000}) {
+        for (const qint64 wait : {5000, 10000, 7000, 60000, 5000}) {
             f.clockMs += wait - 1, f.engine.Timer1Tick();
             QCOMPARE(f.engine.Down(1)->bBusy, wait == 60000);
             f.clockMs += 1, f.engine.Timer1Tick();
@@ -52,7 +54,7 @@ private Q_SLOTS:
                                  : f.waitEnded());
         }
         QCOMPARE(readFile(f.task(row).FilePath), file);
-        QVERIFY(f.log.filter("次重试：").size() == 3
+        QVERIFY(f.log.filter("次重试：").size() == 4
                 && f.log.filter("因为超时被关闭了").size() == 1 && f.state(row) == "ok");
     }
 
