@@ -161,7 +161,8 @@ private Q_SLOTS:
         fake_->savePath = path;
         dblClick(1);
         QTRY_COMPARE(w_->DownTask(1).GotSize, qint64(50000));
-        w_->AddNewUrl(QString("http://127.0.0.1:%1/gone").arg(freeLoopbackPort()));
+        const QString gone = QString("http://127.0.0.1:%1/gone").arg(freeLoopbackPort());
+        w_->AddNewUrl(gone);
         fake_->savePath = dir_->filePath("gone");
         dblClick(2);  // on slot 2, while slot 1 runs
         QTRY_COMPARE(w_->rowState(2) + w_->ui().lblTishi->text(),
@@ -186,6 +187,13 @@ private Q_SLOTS:
         QCOMPARE(fake_->saveSuggestions, QStringList({"road.bin", "road.bin", "gone"}));
         dblClick(1);
         QCOMPARE(w_->ui().lblTishi->text() + w_->rowState(1), path + "已经下载完毕！！！ok");
+        // The tray told of the failure and the completion, not of the stops;
+        // its menu brings the window back and closes it.
+        QCOMPARE(fake_->notices, QStringList({"下载失败: " + gone, "下载完毕: road.bin"}));
+        w_->hide(), Q_EMIT fake_->tray->showRequested();
+        QVERIFY(w_->isVisible());
+        Q_EMIT fake_->tray->quitRequested();
+        QVERIFY(!w_->isVisible());
     }
 
     // A retry falls due while the save dialog of another row is open: the

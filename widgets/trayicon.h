@@ -11,15 +11,16 @@ public:
     // Nothing when the desktop has no tray.
     static TrayIcon *createIfAvailable(QObject *parent);
 
-    void notify(const QString &title, const QString &text);
+    virtual void notify(const QString &title, const QString &text);
     QSystemTrayIcon *icon() const { return icon_; }
 
 Q_SIGNALS:
     void showRequested();
     void quitRequested();
 
-private:
+protected:
     explicit TrayIcon(QObject *parent);
 
+private:
     QSystemTrayIcon *icon_ = nullptr;
 };

@@ -96,7 +96,7 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
         connect(app, &QCoreApplication::aboutToQuit, this, &frmDown::saveLastList);
     }
 
-    tray_ = TrayIcon::createIfAvailable(this);
+    tray_ = seams_.trayIcon(this);
     if (tray_) {
         connect(tray_, &TrayIcon::showRequested, this, &frmDown::bringToFront);
         connect(tray_, &TrayIcon::quitRequested, this, &frmDown::menuquit_Click);

@@ -1,6 +1,8 @@
 #pragma once
 // Everything a test cannot drive by itself, as replaceable functions. The
 // defaults are the real Qt behaviour; tests install fakes.
+#include "widgets/trayicon.h"
+
 #include <QString>
 #include <functional>
 #include <optional>
@@ -31,6 +33,8 @@ struct Seams {
     std::function<void(const QString &url)> openUrl;
     // Shows a dialog modally and returns its result.
     std::function<int(QDialog &)> execModal = execModalDialog;
+    // The icon in the desktop's tray, or nothing where there is no tray.
+    std::function<TrayIcon *(QObject *parent)> trayIcon = TrayIcon::createIfAvailable;
 
     // The real behaviour.
     static Seams real();

@@ -22,6 +22,21 @@ struct FakeSeamsState {
     qint64 nowMs = 1000;  // the clock, moved by the test
     // Runs instead of a modal dialog; the dialog stays open unless it closes itself.
     std::function<void(QDialog &)> driveDialog = [](QDialog &) {};
+    // The tray is always there: its notices as "title: text", its menu's signals for the test.
+    QStringList notices;
+    TrayIcon *tray = nullptr;
+};
+
+class RecordingTray : public TrayIcon {
+public:
+    RecordingTray(QObject *parent, std::shared_ptr<FakeSeamsState> s) : TrayIcon(parent), s_(s) {}
+    void notify(const QString &title, const QString &text) override
+    {
+        s_->notices << title + ": " + text;
+    }
+
+private:
+    std::shared_ptr<FakeSeamsState> s_;
 };
 
 inline Seams fakeSeams(const std::shared_ptr<FakeSeamsState> &s)
@@ -44,6 +59,7 @@ inline Seams fakeSeams(const std::shared_ptr<FakeSeamsState> &s)
     seams.endProgram = [] {};
     seams.monotonicMs = [s] { return s->nowMs; };
     seams.openUrl = [](const QString &) {};
+    seams.trayIcon = [s](QObject *parent) { return s->tray = new RecordingTray(parent, s); };
     seams.execModal = [s](QDialog &dialog) {
         s->driveDialog(dialog);
         return dialog.result();
