@@ -1,0 +1,243 @@
+// The window's widgets on their own: every control at its place, the drop
+// window, the block map as painted, and the add-task dialog.
+#include "support/fakeseams.h"
+#include "widgets/blockmappanel.h"
+#include "widgets/minform.h"
+#include "widgets/tasklistview.h"
+#include "window/frmadd.h"
+#include "window/frmdown.h"
+#include "window/qttranslations.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+// "name x,y wxh" for `top` (its size; a window's place on screen too) and
+// every named control in it, sorted.
+static QStringList places(QWidget *top)
+{
+    QStringList lines;
+    QList<QWidget *> all = top->findChildren<QWidget *>();
+    for (QWidget *w : all << top) {
+        const QRect r = w != top ? w->geometry()
+                                 : QRect(top->isWindow() ? top->pos() : QPoint(), top->size());
+        if (!w->objectName().isEmpty() && !w->objectName().startsWith("qt_")
+            && !qobject_cast<QTabBar *>(w->parentWidget()))
+            lines << QString::asprintf("%s %d,%d %dx%d", qPrintable(w->objectName()), r.x(), r.y(),
+                                       r.width(), r.height());
+    }
+    lines.sort();
+    return lines;
+}
+
+// Reads block k's circle back from the picture, placed by hand (50 to a row,
+// 120 twips apart, first centre at 120/100 twips, 15 twips to a pixel):
+// 'B' received, 'W' missing, '.' no circle.
+static QChar circleAt(const QImage &image, int k)
+{
+    QPoint p(120 * ((k - 1) % 50 + 1) / 15, (100 + 120 * ((k - 1) / 50)) / 15);
+    const QRgb fill = image.pixel(p);
+    while (p.y() > 0 && image.pixel(p) == fill)
+        p.ry() -= 1;
+    const QString colours = QColor(fill).name() + QColor(image.pixel(p)).name();
+    return colours == "#0000ff#ff0000" ? 'B' : colours == "#ffffff#000000" ? 'W' : '.';
+}
+
+// DrawDownPic(1, mNum, mFlen, ReceiveBytes) for each of `calls`, on a blank
+// panel; `map` holds blocks 1.. as circleAt reads them, '.' beyond; `column`
+// is row 1's "已下载大小" ("100" before), the row of slot 1's session.
+struct MapCase {
+    QList<std::array<qint64, 3>> calls;
+    QString map, column;
+};
+Q_DECLARE_METATYPE(MapCase)
+
+// The dialog's boxes as "url|[x]|host|port|[ ]|user|pass"; '-' marks a disabled box.
+static QString form(const frmAdd &d)
+{
+    QString shown = d.txtUrl->text();
+    for (const char *name : {"chkProxy", "txtProxy", "txtPort", "chkAuth", "txtID", "txtPass"}) {
+        const QWidget *box = d.findChild<QWidget *>(name);
+        shown += QString(box->isEnabled() ? "|" : "|-")
+                 + (box->inherits("QCheckBox") ? box->property("checked").toBool() ? "[x]" : "[ ]"
+                                               : box->property("text").toString());
+    }
+    return shown;
+}
+
+// The selected row (rows 2 and 3 have a proxy, row 3 a user as well), the
+// clipboard, the check boxes clicked once the dialog is active ('P' proxy,
+// 'A' authentication) and then the form.
+struct Prefill {
+    int selRow;
+    QString clipboard, clicks, form;
+};
+Q_DECLARE_METATYPE(Prefill)
+
+// The URL and port typed into the boxes filled from row 3 (proxy "p3", user
+// "用户", password "pw"), the proxy box clicked once per 'P', then 加入
+// pressed; the new row and record as "url|UseProxy|host|port|user|pass",
+// empty when none is added, and the message shown (the dialog stays open
+// after one).
+struct Press {
+    QString url, port, clicks, record, message;
+};
+Q_DECLARE_METATYPE(Press)
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::shared_ptr<FakeSeamsState> fake_;
+    std::optional<frmDown> main_;
+
+private Q_SLOTS:
+    // The add-task dialog: its prefill from the selected task and the
+    // clipboard, its enabling rules, and what 加入 adds: the duplicate check,
+    // the proxy, its port and its user. Its window has three tasks.
+    void init()
+    {
+        fake_ = std::make_shared<FakeSeamsState>(), main_.emplace(fakeSeams(fake_), dir_.path());
+        for (const char *url : {"http://h/a", "http://h/b", "http://h/c"})
+            main_->AddNewUrl(url);
+        main_->DownTask(1).ProxyHost = "not used";  // the proxy option was off
+        TaskRecord &b = main_->DownTask(2), &c = main_->DownTask(3);
+        b.UseProxy = c.UseProxy = -1, b.ProxyHost = "p2", b.ProxyPort = 3128;
+        c.ProxyHost = "p3", c.ProxyPort = 3129, c.ProxyUser = "用户", c.ProxyPass = "pw";
+    }
+
+    void prefill_data()
+    {
+        QTest::addColumn<Prefill>("p");
+        const QString a179 = "http://x/" + QString(170, u'a'), none = "|[ ]|-|-6666|-[ ]|-|-";
+        QTest::newRow("proxy, no user") << Prefill{2, {}, {}, "http://h/b|[x]|p2|3128|[ ]|-|-"};
+        QTest::newRow("clipboard link wins")
+            << Prefill{3, "http://x/f", {}, "http://x/f|[x]|p3|3129|[x]|用户|pw"};
+        // Typed text stays in a disabled box.
+        QTest::newRow("proxy unticked")
+            << Prefill{3, {}, "P", "http://h/c|[ ]|-p3|-3129|-[ ]|-用户|-pw"};
+        QTest::newRow("179 characters") << Prefill{1, a179, {}, a179 + none};
+        QTest::newRow("180 characters") << Prefill{1, a179 + 'a', {}, "http://h/a" + none};
+        QTest::newRow("capitals, past the rows") << Prefill{9, "HTTP://x/f", {}, none};
+        QTest::newRow("leading blank, nothing selected") << Prefill{-1, " http://x/f", {}, none};
+    }
+    void prefill()
+    {
+        QFETCH(Prefill, p);
+        main_->SelRow = qint16(p.selRow), fake_->clipboard = p.clipboard;
+        frmAdd d(*main_);
+        d.Form_Activate();
+        for (const QChar c : p.clicks)
+            (c == 'P' ? d.chkProxy : d.chkAuth)->click();
+        QCOMPARE(form(d), p.form);
+    }
+
+    void press_data()
+    {
+        QTest::addColumn<Press>("p");
+        const QString u = "http://h/x", dup = "该URL已经在下载队列中了！";
+        QTest::newRow("letter case differs, proxy and user")
+            << Press{"http://h/A", " 81.5 ", "", "http://h/A|-1|p3|82|用户|pw", ""};
+        QTest::newRow("listed already") << Press{"http://h/a", "", "", "", dup};
+        QTest::newRow("nothing typed") << Press{"", "", "P", "", ""};
+        QTest::newRow("proxy unticked") << Press{u, "x", "P", u + "|0||0||", ""};
+        // Unticking the proxy unticked the user; the port is its leading number,
+        // halves to even.
+        QTest::newRow("ticked again") << Press{u, "8\n0.5abc", "PP", u + "|-1|p3|80||", ""};
+        // No number, 0 or a negative port would mean no proxy at all.
+        for (const char *port : {"abc", "", "0", "-5", "32768"})
+            QTest::newRow(port) << Press{u, port, "", "", "代理服务器端口无效！"};
+    }
+    void press()
+    {
+        QFETCH(Press, p);
+        main_->SelRow = 3;
+        frmAdd d(*main_);
+        d.show();
+        d.txtUrl->setText(p.url), d.txtPort->setText(p.port);
+        for (const QChar c : p.clicks)
+            (c == 'P' ? d.chkProxy : d.chkAuth)->click();
+        d.cmdAdd[0]->click();
+        QCOMPARE(fake_->messages.join(""), p.message);
+        const bool open = !p.message.isEmpty();
+        QVERIFY(d.isVisible() == open && main_->SelRow == (open ? 3 : 0));
+        QCOMPARE(d.txtUrl->text(), p.message.startsWith("该URL") ? "" : p.url);
+        const TaskRecord &r = main_->DownTask(4);
+        QCOMPARE(QStringList({main_->rowUrl(4), QString::number(r.UseProxy), r.ProxyHost,
+                              QString::number(r.ProxyPort), r.ProxyUser, r.ProxyPass})
+                     .join('|'),
+                 p.record.isEmpty() ? "|0||0||" : p.record);
+    }
+
+    // What the main window shows before any task exists: the drop window
+    // first and again on minimizing, the columns, every control at its fixed
+    // place.
+    void startUp()
+    {
+        QTemporaryDir dir;
+        frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
+        QVERIFY(m.minForm()->isVisible() && !m.isVisible());  // the drop window comes first
+        QStringList columns;
+        for (int c = 0; c < m.ui().LView->columnCount(); ++c)
+            columns << m.ui().LView->headerItem()->text(c) + " "
+                           + QString::number(m.ui().LView->columnWidth(c));
+        QCOMPARE(
+            columns.join(" | "),
+            "URL地址 233 | 大小 80 | 已下载大小 80 | 时间 80 | 进度 70 | 速度 70 | 剩余时间 70");
+        m.show();
+        m.minForm()->close();
+        m.showMinimized();  // brings the drop window back, whoever closed it
+        QVERIFY(m.minForm()->isVisible());
+
+        // Every control of both windows, and the drop window, where the twips
+        // put them: on a mismatch the message lists them all.
+        frmAdd add(m);
+        const QString all
+            = (places(m.centralWidget()) + places(m.minForm()) + places(&add)).join('\n');
+        const QByteArray digest = QCryptographicHash::hash(all.toUtf8(), QCryptographicHash::Sha1);
+        QVERIFY2(digest.toHex().startsWith("16badc4cd6d4"), qPrintable(all));
+    }
+
+    // Qt's own buttons speak Chinese as the rest does.
+    void qtTexts()
+    {
+        QVERIFY(loadChineseQtTranslations(*qApp));
+        QMessageBox box(QMessageBox::Question, "Zipvane", "?",
+                        QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Ok)->text() + box.button(QMessageBox::Cancel)->text(),
+                 "确定取消");
+    }
+
+    // The block map as the panel paints it: one circle per whole 4096 bytes,
+    // 50 to a row, blue with a red outline once received, white with a black
+    // one while missing; and the downloaded count an arrival shows in its row.
+    void drawing_data()
+    {
+        QTest::addColumn<MapCase>("c");
+        const qint64 max = 2147483647;
+        // Whole blocks only; a later arrival adds its own, whatever length it gives.
+        QTest::newRow("arrivals") << MapCase{{{9000, 20000, 0}, {4000, 0, 9000}}, "BBBW", "13000"};
+        QTest::newRow("redraw clears, 50 a row") << MapCase{
+            {{0, 60 << 12, 60 << 12}, {0, 51 << 12, 50 << 12}}, QString(50, 'B') + 'W', "100"};
+        // 28 rows fit the panel: whole, however much of the map lies below.
+        QTest::newRow("largest file") << MapCase{{{0, max, max}}, QString(1400, 'B'), "100"};
+    }
+    void drawing()
+    {
+        QFETCH(MapCase, c);
+        QTemporaryDir dir;
+        frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
+        m.AddUrl("http://h/a", "0", "100", {});
+        m.engine().Down(1)->WhichDown = 1;
+        for (const auto &[mNum, mFlen, ReceiveBytes] : c.calls)
+            m.DrawDownPic(1, mNum, mFlen, ReceiveBytes);
+        const QImage painted = m.ui().Pic[1]->grab().toImage();
+        QString seen;
+        for (int k = 1; k <= qMax(60, int(c.map.size())); ++k)
+            seen += circleAt(painted, k);
+        QCOMPARE(seen, c.map.leftJustified(seen.size(), '.'));
+        QCOMPARE(m.rowText(1, 2), c.column);
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
