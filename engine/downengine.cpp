@@ -4,6 +4,7 @@
 #include "tasks/tasklistfile.h"
 #include "tasks/taskrecord.h"
 
+#include "engine/ratelimiter.h"
 #include "engine/slotworker.h"
 
 #include <QSocketNotifier>
@@ -13,6 +14,8 @@ namespace {
 
 // How often a connect wait looks at its clock.
 constexpr int ConnectTickMs = 50;
+// How often the speed buckets are filled while a limit applies.
+constexpr int LimitTickMs = 50;
 
 }  // namespace
 
@@ -32,6 +35,8 @@ DownEngine::DownEngine(DownHost &host, TaskModel &model, SocketFactory makeSocke
     }
     connectTick_.setInterval(ConnectTickMs);
     connect(&connectTick_, &QTimer::timeout, this, &DownEngine::checkConnectWaits);
+    limitTick_.setInterval(LimitTickMs);
+    connect(&limitTick_, &QTimer::timeout, this, &DownEngine::limitTick);
 }
 
 DownEngine::~DownEngine()
@@ -53,6 +58,7 @@ void DownEngine::makeWorker(int slot)
     if (!socket)
         socket = new DownSocket(slot);
     wsock_[slot] = socket;
+    socket->setLimiter(limiter_);
     Worker &w = workers_[slot];
     w.channel = std::make_unique<SlotChannel>();
     w.reportWatch = new QSocketNotifier(w.channel->windowFd(), QSocketNotifier::Read);
@@ -403,6 +409,9 @@ void DownEngine::connectSlot(int slot, SlotCommand connect)
     conn_[slot] = ++lastConn_;
     socketState_[slot] = DownSocket::Connecting;
     connect.conn = conn_[slot];
+    limiter_->setTaskLimit(slot, DownRow[slot] > 0 ? model_.task(DownRow[slot]).SpeedLimit : 0);
+    limiter_->setActive(slot, true);
+    watchLimits();
     command(slot, std::move(connect));
 }
 
@@ -446,6 +455,40 @@ void DownEngine::closeSlot(int slot)
         halt(slot);
     socketState_[slot] = DownSocket::Closed;
     conn_[slot] = 0;
+    limiter_->setActive(slot, false);
+    watchLimits();
+}
+
+void DownEngine::setSpeedLimit(qint64 bytesPerSecond)
+{
+    limiter_->setLimit(bytesPerSecond);
+    watchLimits();
+}
+
+void DownEngine::taskSpeedLimitChanged(int row)
+{
+    for (int slot = 1; slot <= 2; ++slot) {
+        if (DownRow[slot] == row)
+            limiter_->setTaskLimit(slot, model_.task(row).SpeedLimit);
+    }
+    watchLimits();
+}
+
+void DownEngine::limitTick()
+{
+    limiter_->refill(host_.monotonicMs());
+}
+
+void DownEngine::watchLimits()
+{
+    if (limiter_->limiting() == limitTick_.isActive())
+        return;
+    if (limitTick_.isActive()) {
+        limitTick_.stop();
+        return;
+    }
+    limiter_->refill(host_.monotonicMs());  // the time counts from now
+    limitTick_.start();
 }
 
 void DownEngine::drain(int slot)

@@ -12,6 +12,7 @@
 #include "engine/downsocket.h"
 #include "engine/endreason.h"
 #include "engine/progress.h"
+#include "engine/ratelimiter.h"
 #include "engine/slotchannel.h"
 #include "engine/taskmodel.h"
 
@@ -114,6 +115,16 @@ public:
     void shutDown();
     bool closing() const { return closing_; }
 
+    // The speed limit for all downloads together, in bytes a second (0:
+    // none); each task's own is its record's SpeedLimit, taken as its
+    // download starts or when setTaskSpeedLimit says it changed.
+    void setSpeedLimit(qint64 bytesPerSecond);
+    qint64 speedLimit() const { return limiter_->limit(); }
+    void taskSpeedLimitChanged(int row);
+    // Fills the slots' speed buckets for the time passed on the host's
+    // clock; a timer calls it while a limit applies.
+    void limitTick();
+
     // How long a stop waits for a slot's thread before it gives the thread
     // up (its bytes are never counted twice).
     void setHaltLimitMs(int ms) { haltLimitMs_ = ms; }
@@ -206,6 +217,11 @@ private:
     std::array<int, 3> dotStep_{0, 0, 0};
     std::array<Dot, 3> dotColor_{Dot::Black, Dot::Black, Dot::Black};
     QTimer connectTick_;
+    // Shared with both slots' sockets, which may outlive an abandoned worker.
+    std::shared_ptr<RateLimiter> limiter_ = std::make_shared<RateLimiter>();
+    QTimer limitTick_;
+    // The limit tick runs while a limit applies to a slot that downloads.
+    void watchLimits();
     bool closing_ = false;
     int haltLimitMs_ = 2000;
 };

@@ -1,13 +1,19 @@
 #include "engine/downsocket.h"
 
+#include "engine/ratelimiter.h"
 #include "tasks/gbktext.h"
 
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <cerrno>
+#include <limits>
 
 namespace {
+
+// How long reading waits when the speed limit has nothing left: a refill
+// comes every few tens of milliseconds.
+constexpr int LimitWaitMs = 20;
 
 // What a user can do something about: whose certificate, and what is wrong with it.
 QString certificateReason(const QList<QSslError> &errors)
@@ -58,6 +64,9 @@ DownSocket::DownSocket(int index, QObject *parent) : QObject(parent), index_(ind
         if (socket_ && waiting_ > 0)
             handOutWaitingBytes();
     });
+    limitWait_.setSingleShot(true);
+    limitWait_.setInterval(LimitWaitMs);
+    connect(&limitWait_, &QTimer::timeout, this, &DownSocket::onReadyRead);
 }
 
 DownSocket::~DownSocket()
@@ -81,6 +90,10 @@ void DownSocket::Connect()
         socket_ = new QTcpSocket(this);
     } else {
         auto *ssl = new QSslSocket(this);
+        // What is decrypted and not yet read holds the connection back, as
+        // the kernel's buffer does for a plain one: so a speed limit reaches
+        // the server.
+        ssl->setReadBufferSize(4 * MaxArrival);
         QSslConfiguration tlsConfig = ssl->sslConfiguration();
         tlsConfig.setProtocol(QSsl::TlsV1_2OrLater);
         tlsConfig.setPeerVerifyMode(QSslSocket::VerifyPeer);
@@ -154,6 +167,7 @@ void DownSocket::dropSocket()
     socket_ = nullptr;
     waiting_ = 0;
     gather_.stop();
+    limitWait_.stop();
     ++generation_;
 }
 
@@ -202,7 +216,7 @@ void DownSocket::readTunnelAnswer()
     Q_EMIT tunnelRefused(index_, QString::fromLatin1(statusLine));
 }
 
-bool DownSocket::readWaitingBytes()
+bool DownSocket::readWaitingBytes(qint64 most)
 {
     // One read takes what the connection holds, up to MaxArrival bytes; the
     // rest stays with the connection and is announced again at once. A piece
@@ -211,10 +225,26 @@ bool DownSocket::readWaitingBytes()
     // (bench/README.md). A read that meets the end of the connection
     // returns -1 with nothing waiting.
     buffer_.resize(waiting_ + MaxArrival);
-    const qint64 got = socket_->read(buffer_.data() + waiting_, MaxArrival);
+    const qint64 got = socket_->read(buffer_.data() + waiting_, qMin(most, MaxArrival));
     if (got > 0)
         waiting_ += got;
     return got >= 0;
+}
+
+qint64 DownSocket::allowance(qint64 wanted)
+{
+    if (!limiter_)
+        return wanted;
+    const qint64 granted = limiter_->take(index_, wanted);
+    if (granted == 0 && !limitWait_.isActive())
+        limitWait_.start();
+    return granted;
+}
+
+void DownSocket::unused(qint64 granted, qint64 got)
+{
+    if (limiter_ && granted > got)
+        limiter_->giveBack(index_, granted - qMax<qint64>(got, 0));
 }
 
 void DownSocket::onReadyRead()
@@ -229,7 +259,13 @@ void DownSocket::onReadyRead()
         handOverDirect();
         return;
     }
-    if (readWaitingBytes()) {
+    const qint64 granted = allowance(MaxArrival);
+    if (granted == 0)
+        return;  // the bytes wait with the connection
+    const qint64 before = waiting_;
+    const bool read = readWaitingBytes(granted);
+    unused(granted, waiting_ - before);
+    if (read) {
         if (!tls_) {
             handOutWaitingBytes();
             return;
@@ -238,7 +274,13 @@ void DownSocket::onReadyRead()
         // announcement each: gather them until this burst of events is done
         // (or a whole arrival is here), so an arrival costs what it costs
         // over plain http.
-        while (socket_->bytesAvailable() > 0 && waiting_ < MaxArrival && readWaitingBytes()) {}
+        while (socket_->bytesAvailable() > 0 && waiting_ < MaxArrival) {
+            const qint64 more = allowance(MaxArrival - waiting_), had = waiting_;
+            const bool ok = more > 0 && readWaitingBytes(more);
+            unused(more, waiting_ - had);
+            if (!ok)
+                break;
+        }
         if (waiting_ >= MaxArrival)
             handOutWaitingBytes();
         else if (!gather_.isActive())
@@ -258,9 +300,13 @@ void DownSocket::handOverDirect()
 {
     const quint64 generation = generation_;
     // A copy: the taker may end the connection, which clears takeDirect.
-    const std::function<qint64(int)> taker = takeDirect;
-    const qint64 got = taker(int(socket_->socketDescriptor()));
+    const std::function<qint64(int, qint64)> taker = takeDirect;
+    const qint64 granted = allowance(std::numeric_limits<qint64>::max());
+    if (granted == 0)
+        return;  // the bytes wait with the connection
+    const qint64 got = taker(int(socket_->socketDescriptor()), granted);
     const int error = errno;
+    unused(granted, got);
     if (generation != generation_ || !socket_)
         return;  // the taker closed the connection
     if (got > 0 || (got == -1 && error == EAGAIN)) {

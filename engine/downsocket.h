@@ -11,6 +11,9 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <memory>
+
+class RateLimiter;
 
 class QTcpSocket;
 
@@ -47,11 +50,17 @@ public:
     virtual QString RemoteHostIP() const;
 
     // Set, a plain connection's data events go to this taker instead of the
-    // buffer: it moves the bytes itself from the connection's descriptor and
-    // returns what splice(2) gave (the bytes moved, 0 at the end, -1 with
-    // errno) or -2 for nothing taken. The end and errors are then reported
-    // as a read meeting them would report them. Cleared by Connect and Close.
-    std::function<qint64(int descriptor)> takeDirect;
+    // buffer: it moves at most `most` bytes itself from the connection's
+    // descriptor and returns what splice(2) gave (the bytes moved, 0 at the
+    // end, -1 with errno) or -2 for nothing taken. The end and errors are
+    // then reported as a read meeting them would report them. Cleared by
+    // Connect and Close.
+    std::function<qint64(int descriptor, qint64 most)> takeDirect;
+
+    // Every read takes its bytes from this slot's bucket of `limiter`; when
+    // it is empty the connection's bytes wait where they are (the server
+    // then slows down) and reading goes on a little later.
+    void setLimiter(std::shared_ptr<RateLimiter> limiter) { limiter_ = std::move(limiter); }
 
 Q_SIGNALS:
     void connectEvent(int index);
@@ -73,9 +82,15 @@ protected:
 
 private:
     void dropSocket();
-    // Reads everything the connection holds into the buffer in one go.
-    // False when the connection has ended (closed or failed) instead.
-    bool readWaitingBytes();
+    // Reads what the connection holds into the buffer in one go, at most
+    // `most` bytes. False when the connection has ended (closed or failed)
+    // instead.
+    bool readWaitingBytes(qint64 most = MaxArrival);
+    // How many of `wanted` bytes the speed limit lets this socket read now,
+    // taken from its bucket; none arms the wait.
+    qint64 allowance(qint64 wanted);
+    // Gives back what a read did not use of its allowance.
+    void unused(qint64 granted, qint64 got);
     // Emits dataArrival for bytes still waiting; false when a handler closed
     // this socket meanwhile.
     bool handOutWaitingBytes();
@@ -105,4 +120,8 @@ private:
     bool tunneling_ = false;  // waiting for the proxy's answer to CONNECT
     QByteArray tunnelAnswer_;
     QString certificateProblem_;
+    std::shared_ptr<RateLimiter> limiter_;
+    // Reading waits for the bucket to be filled again. A child, so that it
+    // moves with the socket to the slot's thread.
+    QTimer limitWait_{this};
 };

@@ -116,16 +116,17 @@ void SlotWorker::onData()
     // The rest of a plain body of known length goes from the connection to
     // the file inside the kernel: half the copying, none of it ours.
     if (transfer_ && transfer_->canSplice() && !socket_->takeDirect)
-        socket_->takeDirect = [this](int descriptor) { return onDirect(descriptor); };
+        socket_->takeDirect
+            = [this](int descriptor, qint64 most) { return onDirect(descriptor, most); };
 }
 
-qint64 SlotWorker::onDirect(int descriptor)
+qint64 SlotWorker::onDirect(int descriptor, qint64 most)
 {
     if (!transfer_)
         return -2;
     const qint64 before = transfer_->ReceiveBytes();
     qint64 fromConnection = -2;
-    const SaveResult status = transfer_->spliceBody(descriptor, fromConnection);
+    const SaveResult status = transfer_->spliceBody(descriptor, most, fromConnection);
     const int error = errno;
     if (fromConnection > 0 || status != SaveResult::Nothing)
         afterArrival(status, before, false, 0);

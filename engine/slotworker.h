@@ -39,7 +39,7 @@ private:
     void onConnect();
     void onData();
     // The connection's bytes taken straight into the file; see DownSocket::takeDirect.
-    qint64 onDirect(int descriptor);
+    qint64 onDirect(int descriptor, qint64 most);
     // What the window learns of an arrival, and the end of the answer.
     void afterArrival(SaveResult status, qint64 before, bool inHeader, qint64 length);
     void onClose();

@@ -223,7 +223,7 @@ bool Transfer::canSplice() const
 #endif
 }
 
-SaveResult Transfer::spliceBody(int socketFd, qint64 &fromConnection)
+SaveResult Transfer::spliceBody(int socketFd, qint64 most, qint64 &fromConnection)
 {
     startedOver_ = false;
     fromConnection = -2;
@@ -231,8 +231,8 @@ SaveResult Transfer::spliceBody(int socketFd, qint64 &fromConnection)
         return SaveResult::Nothing;
     // Nothing past the declared length, nor past the size, leaves the connection.
     const qint64 limit = sizeLimit();
-    const qint64 most = limit >= 0 ? qMin(bodyLeft_, limit - sink_.count()) : bodyLeft_;
-    switch (sink_.splice(socketFd, most, fromConnection)) {
+    const qint64 left = limit >= 0 ? qMin(bodyLeft_, limit - sink_.count()) : bodyLeft_;
+    switch (sink_.splice(socketFd, qMin(most, left), fromConnection)) {
     case FileSink::Result::Ok:
         break;
     case FileSink::Result::Failed:

@@ -53,12 +53,12 @@ public:
     // under way: from here on the connection's bytes can go to the file
     // inside the kernel (spliceBody), never through our memory.
     bool canSplice() const;
-    // Takes what the plain connection `socketFd` holds of the body, as
-    // SaveData takes an arrival. `fromConnection` receives what splice(2)
+    // Takes what the plain connection `socketFd` holds of the body, at most
+    // `most` bytes, as SaveData takes an arrival. `fromConnection` receives what splice(2)
     // gave from the connection: the bytes moved, 0 at its end, -1 with
     // errno (EAGAIN: nothing waiting), or -2 when nothing was taken (a stop,
     // or the file refused them).
-    SaveResult spliceBody(int socketFd, qint64 &fromConnection);
+    SaveResult spliceBody(int socketFd, qint64 most, qint64 &fromConnection);
 
     qint64 ReceiveBytes() const { return sink_.count(); }
     // The first byte the request asked for.

@@ -25,6 +25,9 @@ struct TaskRecord {
     // Last-Modified, exactly as sent; empty when it gave neither. Kept in the
     // companion file and sent back as If-Range with every Range.
     QString Validator;
+    // This task's own speed limit in bytes a second, 0 for none (within the
+    // limit for all downloads). Kept in the companion file.
+    qint64 SpeedLimit = 0;
 };
 
 // The largest size a record stores; a larger one is stored as this.
