@@ -34,7 +34,7 @@ void RecordingProxy::join(QTcpSocket *client, const QByteArray &bytes)
         return;
     }
     auto *server = new QTcpSocket(client);
-    const auto pass = [](QTcpSocket *from, QTcpSocket *to) { to->write(from->readAll()); };
+    const auto pass = [](QTcpSocket *from, QTcpSocket *into) { into->write(from->readAll()); };
     connect(client, &QTcpSocket::readyRead, server, [=] { pass(client, server); });
     connect(server, &QTcpSocket::readyRead, client, [=] { pass(server, client); });
     connect(server, &QTcpSocket::disconnected, client,
