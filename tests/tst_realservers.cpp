@@ -1,8 +1,10 @@
 // Downloads from nginx on loopback, over http and https (certificates made
 // for the run), directly and through tinyproxy with Basic credentials, the
-// bad certificates and a proxy that refuses the tunnel included.
+// bad certificates and a proxy that refuses the tunnel included; and under
+// host names, through a proxy that keeps what it is sent.
 #include "support/fakehost.h"
 #include "support/realservers.h"
+#include "support/recordingproxy.h"
 #include "support/tlscerts.h"
 
 // The URL's scheme and certificate, the proxy's password (none: direct), and
@@ -12,12 +14,26 @@ struct Way {
 };
 Q_DECLARE_METATYPE(Way)
 
+// A URL under a name (with its port written or not), directly or through the
+// proxy; the bytes on disk before (a resume); the proxy's request line ("%1":
+// the URL's port) and the row's state.
+struct Named {
+    QString scheme, host;
+    bool port;
+    int had;
+    QByteArray asked;
+    QString state;
+};
+Q_DECLARE_METATYPE(Named)
+
 class tst_RealServers : public QObject {
     Q_OBJECT
     QTemporaryDir dir_;
     TestCertificates certs_ = makeTestCertificates(dir_.path());
     LoopbackServer nginx_, proxy_;
     QMap<QString, quint16> tlsPorts_;  // by certificate
+    // https for "localhost" only, writing down what it is asked inside TLS.
+    const quint16 localhostPort_ = freeLoopbackPort();
 
 private Q_SLOTS:
     void initTestCase()
@@ -34,6 +50,12 @@ private Q_SLOTS:
                            .arg(tlsPorts_[cert])
                            .arg(cert, certs_.key, nginx_.root());
         }
+        servers += QString("} log_format zv '$request|$http_host|$http_proxy_authorization|"
+                           "$ssl_server_name|$http_range'; server { listen 127.0.0.1:%1 ssl; "
+                           "ssl_certificate %2; ssl_certificate_key %3; root %4; "
+                           "access_log %4/requests zv; ")
+                       .arg(localhostPort_)
+                       .arg(certs_.localhost, certs_.key, nginx_.root());
         const QString conf = "Port %1\nListen 127.0.0.1\nAllow 127.0.0.1\nBasicAuth zv pw\n"
                              "ConnectPort 443\nConnectPort %2\n";
         for (const QString &why :
@@ -88,6 +110,71 @@ private Q_SLOTS:
             QCOMPARE(f.log.filter("被关闭了"), QStringList(url + "的下载因为" + why + "被关闭了"));
             QVERIFY(!f.engine.retryPending(row));
         }
+    }
+
+    // The proxy is asked for the server by its name, with the default port
+    // when the URL has none; the server gets the request as a direct one
+    // would send it, and neither is sent what belongs to the other.
+    void names_data()
+    {
+        QTest::addColumn<Named>("n");
+        QTest::newRow("https by name") << Named{"https", "localhost", true, 0, {}, "ok"};
+        QTest::newRow("https by address") << Named{"https", "127.0.0.1", true, 0, {}, "error"};
+        QTest::newRow("https through the proxy")
+            << Named{"https", "localhost", false, 0, "CONNECT localhost:443 HTTP/1.1", "ok"};
+        QTest::newRow("https with its port through the proxy")
+            << Named{"https", "localhost", true, 0, "CONNECT localhost:%1 HTTP/1.1", "ok"};
+        QTest::newRow("https resumed through the proxy")
+            << Named{"https", "localhost", false, 1 << 20, "CONNECT localhost:443 HTTP/1.1", "ok"};
+        QTest::newRow("http through the proxy")
+            << Named{"http", "localhost", false, 0, "GET http://localhost/f.bin HTTP/1.1", "ok"};
+        QTest::newRow("http with its port through the proxy")
+            << Named{"http", "localhost", true, 0, "GET http://localhost:%1/f.bin HTTP/1.1", "ok"};
+    }
+    void names()
+    {
+        QFETCH(Named, n);
+        const bool tls = n.scheme == "https";
+        const QByteArray port = QByteArray::number(tls ? localhostPort_ : nginx_.port);
+        const QString host = n.host + (n.port ? ":" + port : "");
+        RecordingProxy proxy;
+        proxy.portFor = {{443, localhostPort_}, {80, nginx_.port}};
+        EngineFixture f;
+        const int row = f.addTask(n.scheme + "://" + host + "/f.bin", "f.bin",
+                                  n.had ? nginx_.served.size() : 0, n.had);
+        TaskRecord &r = f.task(row);
+        QFile had(r.FilePath);
+        QVERIFY(had.open(QIODevice::WriteOnly) && had.write(nginx_.served.left(n.had)) == n.had);
+        had.close();
+        if (!n.asked.isEmpty())
+            r.ProxyHost = "127.0.0.1", r.ProxyPort = qint16(proxy.port()), r.ProxyUser = "zv",
+            r.ProxyPass = "pw";
+        QFile requests(nginx_.root() + "/requests");
+        const qint64 before = requests.size();
+        f.start(row);
+        QVERIFY(f.waitEnded(60000));
+        QCOMPARE(f.state(row), n.state);
+        QCOMPARE(readFile(r.FilePath), n.state == "ok" ? nginx_.served : QByteArray());
+        if (n.state != "ok")
+            QVERIFY(f.log.join('\n').contains("证书不是为这个主机名签发的"));
+        // The proxy: one request, in the form it is asked in, with the task's credentials.
+        QCOMPARE(proxy.headers().size(), int(!n.asked.isEmpty()));
+        for (const QByteArray &header : proxy.headers()) {
+            QCOMPARE(header.left(header.indexOf("\r\n")), QByteArray(n.asked).replace("%1", port));
+            QVERIFY(header.contains("\r\nProxy-Authorization: Basic "
+                                    + QByteArray("zv:pw").toBase64() + "\r\n"));
+            QVERIFY(tls || header.contains("\r\nHost: " + host.toLatin1() + "\r\n"));
+        }
+        // The server under TLS: the name as it was asked for, and nothing of the proxy's.
+        QByteArray asked;
+        if (tls && n.state == "ok")
+            (void)QTest::qWaitFor([&] { return requests.size() > before; });
+        if (requests.open(QIODevice::ReadOnly) && requests.seek(before))
+            asked = requests.readAll();
+        const QString range = n.had ? QString("bytes=%1-").arg(n.had) : "-";
+        QCOMPARE(QString(asked), tls && n.state == "ok" ? "GET /f.bin HTTP/1.1|" + host
+                                                              + "|-|localhost|" + range + "\n"
+                                                        : QString());
     }
 };
 

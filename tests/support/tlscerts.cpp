@@ -12,6 +12,7 @@ TestCertificates makeTestCertificates(const QString &folder)
                        d.filePath("ca.pem"),
                        d.filePath("server.key"),
                        d.filePath("good.pem"),
+                       d.filePath("localhost.pem"),
                        d.filePath("self.pem"),
                        d.filePath("expired.pem"),
                        d.filePath("other.pem")};
@@ -39,7 +40,9 @@ TestCertificates makeTestCertificates(const QString &folder)
     run({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout", c.key,
          "-out", csr});
     run({"req", "-new", "-key", c.key, "-subj", "/CN=other.invalid", "-out", csr + ".other"});
+    run({"req", "-new", "-key", c.key, "-subj", "/CN=localhost", "-out", csr + ".localhost"});
     sign(c.good, "2", "IP:127.0.0.1", csr);
+    sign(c.localhost, "2", "DNS:localhost", csr + ".localhost");
     sign(c.expired, "-1", "IP:127.0.0.1", csr);  // it ended a day before it began
     sign(c.otherHost, "2", "DNS:other.invalid", csr + ".other");
     run({"x509", "-req", "-in", csr, "-signkey", c.key, "-days", "2", "-out", c.selfSigned});
