@@ -94,6 +94,62 @@ private Q_SLOTS:
         QCOMPARE(f.log.filter("因为超时被关闭了").size(), int(stalls));
     }
 
+    // Speed limits on the engine's clock: each step of a second lets the
+    // bytes its limits allow into the files, and no more, on the road of a
+    // body of known length (splice) and of a chunked one (read). The limit
+    // for all is shared equally; a task's own lower limit leaves the rest
+    // to the other.
+    void speedLimits_data()
+    {
+        QTest::addColumn<bool>("chunked");
+        QTest::addColumn<qint64>("all");
+        QTest::addColumn<QList<qint64>>("own");    // each task's own limit
+        QTest::addColumn<QList<qint64>>("rates");  // what each gets a second
+        QTest::newRow("one, known length")
+            << false << 100000ll << QList<qint64>{0} << QList<qint64>{100000};
+        QTest::newRow("one, chunked")
+            << true << 100000ll << QList<qint64>{0} << QList<qint64>{100000};
+        QTest::newRow("two share")
+            << false << 100000ll << QList<qint64>{0, 0} << QList<qint64>{50000, 50000};
+        QTest::newRow("own limit within")
+            << false << 100000ll << QList<qint64>{20000, 0} << QList<qint64>{20000, 80000};
+        QTest::newRow("own limit alone")
+            << true << 0ll << QList<qint64>{30000} << QList<qint64>{30000};
+    }
+    void speedLimits()
+    {
+        QFETCH(bool, chunked);
+        QFETCH(qint64, all);
+        QFETCH(QList<qint64>, own);
+        QFETCH(QList<qint64>, rates);
+        const QByteArray body(1 << 20, 'l');
+        const QByteArray answer
+            = chunked ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n100000\r\n" + body
+                      : "HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" + body;
+        ScriptedServer server;
+        for (int i = 0; i < own.size(); ++i)
+            server.addScript({{answer}, 0, ScriptedServer::End::KeepOpen});
+        EngineFixture f;
+        f.engine.setSpeedLimit(all);
+        for (int i = 0; i < own.size(); ++i) {
+            const int row = f.addTask(QString("http://127.0.0.1:%1/%2").arg(server.port()).arg(i),
+                                      QString::number(i));
+            f.task(row).SpeedLimit = own[i];
+            QVERIFY(f.start(row, row));
+        }
+        for (int second = 1; second <= 3; ++second) {
+            f.clockMs += 1000, f.engine.limitTick();
+            for (int i = 0; i < own.size(); ++i) {
+                // What the header and the chunk's size line took is not in the file.
+                const qint64 most = rates[i] * second;
+                QTRY_VERIFY(f.task(i + 1).GotSize >= most - 200);
+                QTest::qWait(50);  // a read past the limit would land by now
+                QVERIFY2(f.task(i + 1).GotSize <= most,
+                         qPrintable(QString::number(f.task(i + 1).GotSize)));
+            }
+        }
+    }
+
     // Five retries, then "error"; none for a task of unknown size.
     void givesUp()
     {
