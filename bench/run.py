@@ -312,6 +312,14 @@ def main():
         if code != 0:
             fail("the file cost measure failed")
         reopen = figures(text)
+        limits = []
+        for limit in (1 * MiB, 10 * MiB):
+            print(f"bench: speed limit {limit // MiB} MiB/s (20 s)", flush=True)
+            code, text, _, _, _ = run_child([zvbench, "limit", str(limit), url("big.bin"),
+                                             target("limit.bin")], env)
+            if code != 0:
+                fail("the speed limit measure failed")
+            limits.append(figures(text))
     finally:
         nginx.terminate()
         nginx.wait()
@@ -385,6 +393,12 @@ def main():
          f"{s[0]:.0f} ms ({s[1]:.0f}–{s[2]:.0f})", s[2] <= GOALS["stall_ms"]),
         ("longest event-loop stall during two https 1 GiB at once ≤ 16 ms",
          f"{ts[0]:.0f} ms ({ts[1]:.0f}–{ts[2]:.0f})", ts[2] <= GOALS["tls_stall_ms"]),
+        *[(f"a limit of {l['limit'] / MiB:.0f} MiB/s: any 10 s within ±5 %, no second over "
+           f"2 s' worth",
+           f"{l['average'] / MiB:.3f} MiB/s over 19 s; 10 s: {l['low10'] / MiB:.3f}–"
+           f"{l['high10'] / MiB:.3f} MiB/s; most in a second {l['high1'] / MiB:.3f} MiB",
+           0.95 * l['limit'] <= l['low10'] and l['high10'] <= 1.05 * l['limit']
+           and l['high1'] <= 2 * l['limit']) for l in limits],
         ("20 s connect wait < 2 % of a core",
          f"{wait['core_pct']:.2f} % ({wait['cpu_s']:.3f} s CPU in {wait['wait_s']:.1f} s)",
          wait["core_pct"] < GOALS["wait_pct"]),

@@ -324,6 +324,48 @@ int runConnectWait()
     return gaveUp ? 0 : 1;
 }
 
+// One download under a speed limit of `bytesPerSecond` for a fixed 20 s of
+// wall time: the bytes on disk sampled every 100 ms give the average over
+// the whole, the lowest and highest average over any 10 s, and the most
+// that came in any one second.
+int runLimit(qint64 bytesPerSecond, const QString &url, const QString &target)
+{
+    QTemporaryDir listFolder;
+    QStringList targets{target};
+    frmDown w(benchSeams(&targets), listFolder.path());
+    showAndWait(w);
+    w.engine().setSpeedLimit(bytesPerSecond);
+    w.AddNewUrl(url);
+    doubleClick(w, 1);
+    std::vector<qint64> onDisk;  // one every 100 ms from the double-click
+    QElapsedTimer wall;
+    wall.start();
+    QTimer sample;
+    sample.setTimerType(Qt::PreciseTimer);
+    QEventLoop loop;
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+        while (qint64(onDisk.size()) * 100 <= wall.elapsed())
+            onDisk.push_back(QFileInfo(target).size());
+        if (onDisk.size() > 200)
+            loop.quit();
+    });
+    sample.start(20);
+    loop.exec();
+    const auto over = [&](int samples, bool highest) {
+        double best = highest ? 0 : 1e18;
+        for (size_t i = 0; i + samples < onDisk.size(); ++i) {
+            const double rate = double(onDisk[i + samples] - onDisk[i]) * 10 / samples;
+            best = highest ? std::max(best, rate) : std::min(best, rate);
+        }
+        return best;
+    };
+    // The first second is the connection and the first fill; the rest is the limit's.
+    std::printf("limit=%lld average=%.0f low10=%.0f high10=%.0f high1=%.0f\n", bytesPerSecond,
+                double(onDisk[200] - onDisk[10]) / 19, over(100, false), over(100, true),
+                over(10, true));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -349,6 +391,8 @@ int main(int argc, char *argv[])
         return runConnectWait();
     if (mode == QLatin1String("reopen") && args.size() == 2)
         return runReopen(args[1], qint64(1) << 30, 256 * 1024);
-    std::fprintf(stderr, "usage: zvbench download|stall|startup|redraw|connectwait ...\n");
+    if (mode == QLatin1String("limit") && args.size() == 4)
+        return runLimit(args[1].toLongLong(), args[2], args[3]);
+    std::fprintf(stderr, "usage: zvbench download|stall|startup|redraw|connectwait|limit ...\n");
     return 2;
 }
