@@ -265,7 +265,9 @@ private Q_SLOTS:
     // most; the last record, past the rows, stays as it was.
     void fullList()
     {
-        QVector<TaskRecord> records(32767, {0, "http://h/f", {}, 0, 0, 0, {}, 0, {}, {}});
+        TaskRecord plain;
+        plain.Url = "http://h/f";
+        QVector<TaskRecord> records(32767, plain);
         records.last().Url = QString(200, 'u');  // kept whole beside its record
         const QString list = dir_->filePath(TaskListFile::FileName);
         QVERIFY(TaskListFile::write(list, records));
