@@ -261,6 +261,75 @@ private Q_SLOTS:
                  "30.0%|");  // no speed once stopped
     }
 
+    // A stop (double-click) or a delete (删除) through the handlers, on
+    // either slot, while the connection is made (a TLS handshake the server
+    // never answers), while the header arrives and while the body does; then
+    // the server drops the connection. Nothing is retried, the slot is free,
+    // a stopped task keeps its count equal to its file, a deleted one is
+    // left out of the list.
+    void stopsAndDeletes_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<bool>("del");
+        for (int slot : {1, 2})
+            for (const char *phase : {"connect", "header", "body"})
+                for (bool del : {false, true})
+                    QTest::addRow("slot %d, %s, %s", slot, phase, del ? "delete" : "stop")
+                        << slot << QString(phase) << del;
+    }
+    void stopsAndDeletes()
+    {
+        QFETCH(int, slot);
+        QFETCH(QString, phase);
+        QFETCH(bool, del);
+        ScriptedServer silent;  // slot 1 waits on it when the test is on slot 2
+        silent.addScript({{}, 0, ScriptedServer::End::KeepOpen});
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+        server_->addScript({{phase == "header" ? head.left(20) : head + QByteArray(30000, 'b')},
+                            0,
+                            ScriptedServer::End::KeepOpen});
+        open();
+        if (slot == 2) {
+            w_->AddNewUrl(QString("http://127.0.0.1:%1/busy").arg(silent.port()));
+            fake_->savePath = dir_->filePath("busy");
+            dblClick(1);
+        }
+        const QString url = QString("%1://127.0.0.1:%2/f")
+                                .arg(phase == "connect" ? "https" : "http")
+                                .arg(server_->port());
+        w_->AddNewUrl(url);
+        const int row = slot;
+        fake_->savePath = dir_->filePath("f");
+        dblClick(row);
+        QCOMPARE(w_->engine().DownRow[slot], qint16(row));
+        if (phase == "connect") {
+            QTest::qWait(100);
+            QVERIFY(w_->engine().Down(slot)->connecting());
+        } else if (phase == "header") {
+            QTRY_VERIFY(fake_->clipboard.startsWith("HTTP/1.1 200"));
+        } else {
+            QTRY_COMPARE(w_->DownTask(row).GotSize, qint64(30000));
+        }
+        if (del) {
+            select(row), w_->ui().menuDel->trigger();
+        } else {
+            dblClick(row);
+            QVERIFY(w_->engine().slotFree(slot));
+        }
+        server_.reset();  // the connection drops
+        QTRY_VERIFY(w_->engine().slotFree(slot));
+        fake_->nowMs += 6000, w_->Timer1_Timer();
+        QVERIFY(w_->engine().slotFree(slot) && !w_->engine().retryPending(row));
+        const qint64 onDisk = QFileInfo(dir_->filePath("f")).size();
+        QCOMPARE(w_->DownTask(row).GotSize, onDisk);
+        w_->close();
+        const auto records = TaskListFile::read(dir_->filePath(TaskListFile::FileName)).records;
+        const bool listed = std::any_of(records.begin(), records.end(),
+                                        [&](const TaskRecord &r) { return r.Url == url; });
+        QCOMPARE(listed, !del);
+    }
+
     // Row indices are 16-bit: the list reads, adds and keeps 32766 tasks at
     // most; the last record, past the rows, stays as it was.
     void fullList()
