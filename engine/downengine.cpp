@@ -617,7 +617,9 @@ void DownEngine::Wsock_DataArrival(int Index, const SlotReport &r)
         CloseSocket(Index, EndReason::NotFound);
         break;
     case SaveResult::Error:
-        CloseSocket(Index, EndReason::BadAnswer);
+    case SaveResult::Refused:
+        CloseSocket(Index,
+                    status == SaveResult::Refused ? EndReason::Refused : EndReason::BadAnswer);
         host_.appendLog(url + QStringLiteral("出错了"));
         break;
     case SaveResult::Cancel:

@@ -18,6 +18,7 @@ QString endReasonText(EndReason reason)
     case EndReason::NotFound:
         return QStringLiteral("文件未找到！");
     case EndReason::BadAnswer:
+    case EndReason::Refused:
         return QStringLiteral("请求时出错");
     case EndReason::WriteFailed:
         return QStringLiteral("写入文件出错");
@@ -54,5 +55,6 @@ bool isTransient(EndReason reason)
 bool isRefusal(EndReason reason)
 {
     return reason == EndReason::CertificateRefused || reason == EndReason::ProxyRefused
-           || reason == EndReason::ServerChanged;
+           || reason == EndReason::ServerChanged || reason == EndReason::NotFound
+           || reason == EndReason::Refused;
 }

@@ -4,21 +4,22 @@
 #include <QString>
 
 enum class EndReason {
-    UserCancel,        // 用户取消
-    ConnectTimeout,    // the connect wait gave up, direct
-    ProxyTimeout,      // the connect wait gave up, through a proxy
-    SocketClosed,      // the server closed the connection
-    SocketError,       // the network failed
-    Stall,             // nothing of the body for a minute
-    NotFound,          // 404
-    BadAnswer,         // an answer that cannot be used
-    WriteFailed,       // the local file refused a write
-    ServerChanged,     // the server has another file now
-    LocalChanged,      // the local file was changed by someone else
+    UserCancel,      // 用户取消
+    ConnectTimeout,  // the connect wait gave up, direct
+    ProxyTimeout,    // the connect wait gave up, through a proxy
+    SocketClosed,    // the server closed the connection
+    SocketError,     // the network failed
+    Stall,           // nothing of the body for a minute
+    NotFound,        // 404
+    BadAnswer,       // an answer that cannot be used
+    Refused,         // a 4xx a later try would not change
+    WriteFailed,     // the local file refused a write
+    ServerChanged,   // the server has another file now
+    LocalChanged,    // the local file was changed by someone else
     CertificateRefused,
-    ProxyRefused,      // the proxy refused the tunnel
+    ProxyRefused,  // the proxy refused the tunnel
     RedirectFailed,
-    BodyDone,          // the whole declared body has arrived
+    BodyDone,  // the whole declared body has arrived
 };
 
 QString endReasonText(EndReason reason);

@@ -46,6 +46,8 @@ SaveResult Transfer::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64
             break;
         case Response::Status::Error: {
             const int code = header_.code();
+            if (code >= 400 && code < 500 && code != 408 && code != 429)
+                return SaveResult::Refused;
             if (code != 408 && code != 429 && code != 500 && code != 502 && code != 503
                 && code != 504)
                 return SaveResult::Error;

@@ -24,6 +24,7 @@ enum class SaveResult {
     Partial206,
     NotFound404,
     Error,
+    Refused,  // a 4xx that no retry will change (not 404, 408 or 429)
     Cancel,
     WriteFail,
     Changed,

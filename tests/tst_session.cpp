@@ -87,8 +87,19 @@ private Q_SLOTS:
             << Hostile{"HTTP/1.1 200 OK\r\nX: " + QByteArray(100000, 'x'), {}, 0, "stop", failed};
         QTest::newRow("garbage") << Hostile{src, {}, 0, "stop", early};
         const QByteArray page = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found";
+        // A 4xx no later try would change ends in error; a 408 or 429 waits to be retried.
         QTest::newRow("404: no file, no size")
-            << Hostile{page, {}, 0, "stop", "的下载因为文件未找到！被关闭了"};
+            << Hostile{page, {}, 0, "error", "的下载因为文件未找到！被关闭了"};
+        QTest::newRow("403") << Hostile{QByteArray(page).replace("404 Not Found", "403 Forbidden"),
+                                        {},
+                                        0,
+                                        "error",
+                                        "的下载因为请求时出错被关闭了"};
+        QTest::newRow("408") << Hostile{QByteArray(page).replace("404 Not Found", "408 Timeout"),
+                                        {},
+                                        0,
+                                        "stop",
+                                        "的下载因为请求时出错被关闭了"};
         const QByteArray half = "HTTP/1.1 200 OK\r\nContent-Le";
         QTest::newRow("half a header: stop")
             << Hostile{half, {}, 0, "stop", "的下载因为用户取消被关闭了", {}, {}, End::KeepOpen};
