@@ -1,7 +1,9 @@
 // A task's URL as far as the wire: cut into host, connection target, port and
-// file name, then the exact GET request made of the parts.
+// file name, then the exact GET request made of the parts; the names files
+// are saved under.
 #include "engine/analyzeurl.h"
 #include "engine/requestplan.h"
+#include "tasks/filenames.h"
 
 #include <QtTest>
 
@@ -75,6 +77,62 @@ private Q_SLOTS:
         const QStringList parts{p.mConnectHost, QString::number(p.mPort), p.mFile};
         QCOMPARE(parts.join(u',') + "\r\n" + BuildRequest(c.in),
                  QString(want.join(u'|') + "|Connection: close||").replace(u'|', "\r\n"));
+    }
+
+    // Whatever a URL or a server says, the name stays inside the folder.
+    void fileNames_data()
+    {
+        QTest::addColumn<QString>("got");
+        QTest::addColumn<QString>("want");
+        using namespace FileNames;
+        const auto disposition = [](const QByteArray &value) {
+            return safe(fromContentDisposition(value).value_or(QString()), "url.bin");
+        };
+        QTest::newRow("url: query and fragment")
+            << fromUrl("http://h/d/medium100m.bin?rate=1500000#x") << "medium100m.bin";
+        QTest::newRow("url: decoded") << fromUrl("https://h/%E4%B8%8B%20a.zip") << "下 a.zip";
+        QTest::newRow("url: folder") << fromUrl("http://h/d/?q=/x.bin") << "index.html";
+        QTest::newRow("url: host only") << fromUrl("http://h:81") << "index.html";
+        QTest::newRow("url: encoded slash") << safe(fromUrl("http://h/..%2F..%2Fx")) << "_.._x";
+        QTest::newRow("cd: filename*") << disposition(
+            "attachment; filename=\"plain.txt\"; filename*=UTF-8''%E6%96%87%E4%BB%B6.txt")
+                                       << "文件.txt";
+        QTest::newRow("cd: latin-1")
+            << disposition("attachment;filename*=iso-8859-1'en'%A3.txt") << "£.txt";
+        QTest::newRow("cd: quoted")
+            << disposition("inline; filename = \"a \\\"b\\\";c.txt\"") << "a \"b\";c.txt";
+        QTest::newRow("cd: token") << disposition("attachment; filename=t.bin") << "t.bin";
+        QTest::newRow("cd: climbs out")
+            << disposition("attachment; filename=\"../../x\"") << "_.._x";
+        QTest::newRow("cd: absolute")
+            << disposition("attachment; filename=/etc/passwd") << "_etc_passwd";
+        QTest::newRow("cd: control characters")
+            << safe(QString::fromUtf8("a\0b\r\nc\x7f.txt", 11)) << "abc.txt";
+        QTest::newRow("cd: empty") << disposition("attachment; filename=\"\"") << "url.bin";
+        QTest::newRow("cd: none") << disposition("attachment") << "url.bin";
+        QTest::newRow("dots only") << safe("..", "..") << "index.html";
+        QTest::newRow("leading dot") << safe(".bashrc") << "bashrc";
+        const QString longName = safe(QString(300, u'名') + ".tar.gz");
+        QTest::newRow("300 characters: 255 bytes, extension kept")
+            << QString::number(longName.toUtf8().size()) + longName.right(4) << "255名.gz";
+        QTest::newRow("numbered") << numbered("a.tar.gz", 1) + "|" + numbered(".bashrc", 2) + "|"
+                                         + numbered("README", 3)
+                                  << "a.tar (1).gz|.bashrc (2)|README (3)";
+        const QStringList taken{"/d/f.bin", "/d/f (1).bin"};
+        QTest::newRow("free path")
+            << freePath("/d", "f.bin", [&](const QString &p) { return taken.contains(p); })
+            << "/d/f (2).bin";
+        const QString full = QString(251, u'x') + ".bin";
+        const QString free
+            = freePath("/d", full, [&](const QString &p) { return p == "/d/" + full; });
+        QTest::newRow("free path, a full name keeps its number")
+            << QString::number(free.size() - 3) + free.right(8) << "255 (1).bin";
+    }
+    void fileNames()
+    {
+        QFETCH(QString, got);
+        QFETCH(QString, want);
+        QCOMPARE(got, want);
     }
 };
 
