@@ -197,6 +197,18 @@ private Q_SLOTS:
         QVERIFY2(digest.toHex().startsWith("16badc4cd6d4"), qPrintable(all));
     }
 
+    // The drop window's figures show on hover while another window is active.
+    void dropWindowTooltip()
+    {
+        QTemporaryDir dir;
+        frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
+        m.show(), m.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&m) && !m.minForm()->isActiveWindow());
+        m.minForm()->setToolTip("f  30.0%");
+        QTest::mouseMove(m.minForm()->windowHandle(), QPoint(10, 10));
+        QTRY_COMPARE(QToolTip::text(), "f  30.0%");
+    }
+
     // Qt's own buttons speak Chinese as the rest does.
     void qtTexts()
     {

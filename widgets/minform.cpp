@@ -27,6 +27,8 @@ MinForm::MinForm(QWidget *parent)
 {
     setObjectName(QStringLiteral("MinForm"));
     setWindowTitle(QStringLiteral("Zipvane"));
+    // The figures show on hover: this window is hardly ever the active one.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setFixedSize(ClientWidth, ClientHeight);
     move(StartPosition);
     // Closing the drop window only hides it: the main window brings it back.
