@@ -3,6 +3,7 @@
 #include "window/seams.h"
 
 #include <QInputDialog>
+#include <algorithm>
 
 std::optional<qint64> askSpeedLimitKB(QWidget *parent, const Seams &seams, qint64 currentKB)
 {
@@ -13,7 +14,7 @@ std::optional<qint64> askSpeedLimitKB(QWidget *parent, const Seams &seams, qint6
     dialog.setInputMode(QInputDialog::IntInput);
     // Up to about 2 GB a second: more is no limit at all.
     dialog.setIntRange(0, 2000000);
-    dialog.setIntValue(int(qBound<qint64>(0, currentKB, 2000000)));
+    dialog.setIntValue(int(std::clamp<qint64>(currentKB, 0, 2000000)));
     if (seams.execModal(dialog) != QDialog::Accepted)
         return std::nullopt;
     return dialog.intValue();
