@@ -16,13 +16,15 @@ Q_DECLARE_METATYPE(Way)
 
 // A URL under a name (with its port written or not), directly or through the
 // proxy; the bytes on disk before (a resume); the proxy's request line ("%1":
-// the URL's port) and the row's state.
+// the URL's port) and the row's state; the file asked for (r.bin: a redirect
+// to f.bin on the same server).
 struct Named {
     QString scheme, host;
     bool port;
     int had;
     QByteArray asked;
     QString state;
+    QString file = "f.bin";
 };
 Q_DECLARE_METATYPE(Named)
 
@@ -41,7 +43,8 @@ private Q_SLOTS:
         QVERIFY2(certs_.error.isEmpty(), qPrintable(certs_.error));
         // One https server a certificate, beside the http one; and a plain
         // http place that sends the client on to https.
-        QString servers = "location /tls { return 302 https://127.0.0.1:%1/f.bin; } ";
+        QString servers = "location /tls { return 302 https://127.0.0.1:%1/f.bin; } "
+                          "location = /r.bin { return 302 http://localhost/f.bin; } ";
         for (const QString &cert :
              {certs_.good, certs_.selfSigned, certs_.expired, certs_.otherHost}) {
             tlsPorts_[cert] = freeLoopbackPort();
@@ -128,6 +131,8 @@ private Q_SLOTS:
             << Named{"https", "localhost", false, 1 << 20, "CONNECT localhost:443 HTTP/1.1", "ok"};
         QTest::newRow("http through the proxy")
             << Named{"http", "localhost", false, 0, "GET http://localhost/f.bin HTTP/1.1", "ok"};
+        QTest::newRow("http redirected through the proxy") << Named{
+            "http", "localhost", false, 0, "GET http://localhost/r.bin HTTP/1.1", "ok", "r.bin"};
         QTest::newRow("http with its port through the proxy")
             << Named{"http", "localhost", true, 0, "GET http://localhost:%1/f.bin HTTP/1.1", "ok"};
     }
@@ -140,7 +145,7 @@ private Q_SLOTS:
         RecordingProxy proxy;
         proxy.portFor = {{443, localhostPort_}, {80, nginx_.port}};
         EngineFixture f;
-        const int row = f.addTask(n.scheme + "://" + host + "/f.bin", "f.bin",
+        const int row = f.addTask(n.scheme + "://" + host + "/" + n.file, "f.bin",
                                   n.had ? nginx_.served.size() : 0, n.had);
         TaskRecord &r = f.task(row);
         QFile had(r.FilePath);
@@ -157,10 +162,14 @@ private Q_SLOTS:
         QCOMPARE(readFile(r.FilePath), n.state == "ok" ? nginx_.served : QByteArray());
         if (n.state != "ok")
             QVERIFY(f.log.join('\n').contains("证书不是为这个主机名签发的"));
-        // The proxy: one request, in the form it is asked in, with the task's credentials.
-        QCOMPARE(proxy.headers().size(), int(!n.asked.isEmpty()));
-        for (const QByteArray &header : proxy.headers()) {
-            QCOMPARE(header.left(header.indexOf("\r\n")), QByteArray(n.asked).replace("%1", port));
+        // The proxy: each request (a redirect's too), in the form it is asked in,
+        // with the task's credentials.
+        const QList<QByteArray> &headers = proxy.headers();
+        QCOMPARE(headers.size(), n.asked.isEmpty() ? 0 : n.file == "f.bin" ? 1 : 2);
+        for (const QByteArray &header : headers) {
+            const QByteArray line = header.left(header.indexOf("\r\n"));
+            QCOMPARE(line, &header == &headers.first() ? QByteArray(n.asked).replace("%1", port)
+                                                       : "GET http://localhost/f.bin HTTP/1.1");
             QVERIFY(header.contains("\r\nProxy-Authorization: Basic "
                                     + QByteArray("zv:pw").toBase64() + "\r\n"));
             QVERIFY(tls || header.contains("\r\nHost: " + host.toLatin1() + "\r\n"));
