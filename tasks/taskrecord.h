@@ -25,6 +25,12 @@ struct TaskRecord {
     // Last-Modified, exactly as sent; empty when it gave neither. Kept in the
     // companion file and sent back as If-Range with every Range.
     QString Validator;
+    // How the task stood when the list was written, for the next start to
+    // go on with it: running (or about to retry), queued at QueuePlace
+    // (from 1), or neither. Kept in the companion file.
+    enum class Standing : qint8 { Idle, Running, Queued };
+    Standing StoodAs = Standing::Idle;
+    int QueuePlace = 0;
 };
 
 // The largest size a record stores; a larger one is stored as this.
