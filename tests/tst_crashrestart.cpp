@@ -5,10 +5,14 @@
 // (after SIGTERM, with its count equal to the file), and the last start
 // completes both byte for byte. The program is this test started again as "--download URL
 // PATH URL PATH": the real window on the list beside the first PATH, which
-// adds each URL once and starts it.
+// adds each URL once and starts it. Then a kill with one task running and
+// two queued, and the start after it, with and without 启动时继续下载: the
+// program is this test as "--queue FOLDER URL".
 #include "support/fakehost.h"
 #include "support/fakeseams.h"
 #include "support/realservers.h"
+#include "support/scriptedserver.h"
+#include "tasks/settings.h"
 #include "tasks/tasklistfile.h"
 #include "widgets/tasklistview.h"
 #include "window/frmdown.h"
@@ -54,8 +58,7 @@ private Q_SLOTS:
                 if (term)
                     QCOMPARE(task.GotSize, QFileInfo(paths[i]).size());
                 if (QFileInfo(paths[i]).size() > (1 << 20))
-                    QCOMPARE(std::pair(task.FilePath, task.FileSize),
-                             std::pair(paths[i], size));
+                    QCOMPARE(std::pair(task.FilePath, task.FileSize), std::pair(paths[i], size));
             }
         }
         for (int i = 0; i < 2; ++i) {
@@ -63,12 +66,94 @@ private Q_SLOTS:
             QCOMPARE(TaskListFile::read(list).records.value(i).GotSize, size);
         }
     }
+
+    // The child runs a and x (x marked, so not listed) and queues c, then b;
+    // it is killed once its list says so. Started again, a goes first, then
+    // c and b in their order, all to the end; or, without resuming, nothing.
+    void queueAfterKill_data()
+    {
+        QTest::addColumn<bool>("resume");
+        QTest::newRow("resumed") << true;
+        QTest::newRow("not resumed") << false;
+    }
+    void queueAfterKill()
+    {
+        QFETCH(bool, resume);
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n";
+        ScriptedServer server;
+        server.addScript({{head}, 0, ScriptedServer::End::KeepOpen});
+        server.addScript({{head}, 0, ScriptedServer::End::KeepOpen});
+        server.addScript({{head + QByteArray(5000, 'z')}});
+        QTemporaryDir saved;
+        const QString url = QString("http://127.0.0.1:%1/").arg(server.port());
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--queue", saved.path(), url});
+        const auto listed = [&] {
+            QStringList stood;
+            for (const TaskRecord &r :
+                 TaskListFile::read(saved.filePath(TaskListFile::FileName)).records)
+                stood << r.Url.right(1) + QString::number(int(r.StoodAs))
+                             + QString::number(r.QueuePlace);
+            return stood.join(' ');
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(listed(), "a10 b22 c21", 20000);
+        child.kill();
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(server.requests().size(), 2);
+
+        const QByteArray wasHome = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasHome); });
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        Settings off;
+        off.resumeAtStart = false;
+        QVERIFY(resume || off.write());
+        frmDown w(fakeSeams(std::make_shared<FakeSeamsState>()), saved.path());
+        if (!resume) {
+            QTest::qWait(300);
+            QCOMPARE(w.rowState(1) + w.rowState(2) + w.rowState(3) + listed(),
+                     "stopstopstopa00 b00 c00");
+            QCOMPARE(server.requests().size(), 2);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(w.rowState(1) + w.rowState(2) + w.rowState(3), "okokok", 20000);
+        QStringList started = w.logText().split("\r\n").filter("开始下载：");
+        for (QString &line : started)
+            line = line.right(1);
+        QCOMPARE(started.join(""), "acb");
+        QStringList asked;
+        for (const QByteArray &request : server.requests().mid(2))
+            asked << request.mid(5, 1);
+        std::sort(asked.begin(), asked.begin() + 2);  // a and c start together
+        QCOMPARE(asked.join(""), "acb");
+    }
 };
+
+// The child of queueAfterKill: tasks a, x, b, c; a and x started, x marked
+// while it runs, c and then b queued.
+static int queueChild(const QString &folder, const QString &url)
+{
+    auto seams = std::make_shared<FakeSeamsState>();
+    frmDown w(fakeSeams(seams), folder);
+    for (const char *name : {"a", "x", "b", "c"}) {
+        w.AddNewUrl(url + name);
+        w.DownTask(w.rowCount()).FilePath = QDir(folder).filePath(name);
+    }
+    for (const int row : {1, 2, 4, 3}) {
+        w.ui().LView->setCurrentItem(w.ui().LView->topLevelItem(row - 1));
+        w.LView_DblClick();
+    }
+    w.ui().LView->setCurrentItem(w.ui().LView->topLevelItem(1));
+    w.menuDel_Click();
+    return QTest::qWaitFor([] { return false; }, 60000) ? 0 : 1;
+}
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     tst_CrashRestart test;
+    if (argc == 4 && qstrcmp(argv[1], "--queue") == 0)
+        return queueChild(argv[2], argv[3]);
     if (argc < 6 || qstrcmp(argv[1], "--download") != 0)
         return QTest::qExec(&test, argc, argv);
     auto seams = std::make_shared<FakeSeamsState>();

@@ -185,8 +185,14 @@ void frmDown::applySettings()
 
 void frmDown::resumeTasks()
 {
-    if (!settings_.resumeAtStart)
+    if (!settings_.resumeAtStart) {
+        // They come back stopped, and stay so at the next start too.
+        for (int row = 1; row <= rowCount(); ++row) {
+            if (DownTask(row).StoodAs != TaskRecord::Standing::Idle)
+                return listChanged();
+        }
         return;
+    }
     // What ran first, then the queue in its order; each starts as a slot frees.
     QVector<int> running, queued;
     for (int row = 1; row <= rowCount(); ++row) {
