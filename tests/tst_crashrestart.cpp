@@ -97,9 +97,9 @@ private Q_SLOTS:
             return stood.join(' ');
         };
         QTRY_COMPARE_WITH_TIMEOUT(listed(), "a10 b22 c21", 20000);
+        QTRY_COMPARE(server.requests().size(), 2);
         child.kill();
         QVERIFY(child.waitForFinished());
-        QCOMPARE(server.requests().size(), 2);
 
         const QByteArray wasHome = qgetenv("XDG_CONFIG_HOME");
         const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasHome); });
@@ -165,6 +165,8 @@ int main(int argc, char **argv)
     for (int row = 1; row <= 2; ++row) {  // the first free slot: 1, then 2
         if (w.rowCount() < row)
             w.AddNewUrl(argv[2 * row]);
+        if (w.model().state(row) == TaskState::Queued)
+            continue;  // it ran when the last run ended, and goes on by itself
         seams->savePath = QString(argv[2 * row + 1]);
         w.ui().LView->setCurrentItem(w.ui().LView->topLevelItem(row - 1));
         w.LView_DblClick();
