@@ -263,9 +263,10 @@ private Q_SLOTS:
                  "30.0%|");  // no speed once stopped
     }
 
-    // 全部开始 over six tasks, one complete and one marked: the first two
-    // start, the third is asked for its path and queued, the fourth queued,
-    // without a busy line; a double-click takes the fourth out again. 全部停止
+    // 全部开始 over seven tasks, one complete and one marked: the first two
+    // start, the third is asked for its path and queued, the others queued,
+    // without a busy line; a mark takes the last out, and a double-click the
+    // fourth. 全部停止
     // then empties the queue and stops both downloads, each count equal to
     // its file.
     void startAllStopAll()
@@ -275,7 +276,7 @@ private Q_SLOTS:
                             30, ScriptedServer::End::KeepOpen});
         open();
         const QString url = QString("http://127.0.0.1:%1/").arg(server_->port());
-        const QStringList names{"a", "b", "c", "d", "done", "gone"};
+        const QStringList names{"a", "b", "c", "d", "done", "gone", "e"};
         for (const QString &name : names) {
             w_->AddNewUrl(url + name);
             if (name != "c")
@@ -286,11 +287,13 @@ private Q_SLOTS:
         fake_->savePath = dir_->filePath("c");
         w_->ui().menuStartAll->trigger();
         QCOMPARE(fake_->saveSuggestions, QStringList{"c"});
+        QCOMPARE(w_->model().queue(), QVector<int>({3, 4, 7}));
+        select(7), w_->ui().menuDel->trigger();
         QCOMPARE(w_->model().queue(), QVector<int>({3, 4}));
         QCOMPARE(w_->rowState(3) + w_->rowState(4) + w_->rowState(5) + w_->rowState(6),
                  "queuequeueokdelete");
         QCOMPARE(w_->ui().LView->topLevelItem(3)->toolTip(0), "排队");
-        QCOMPARE(w_->ui().lblTishi->text(), "排队等候：" + url + "d");
+        QCOMPARE(w_->ui().lblTishi->text(), "排队等候：" + url + "e");
         QVERIFY(w_->logText().contains("排队等候：" + url + "c\r\n"));
         QVERIFY(!w_->logText().contains("已经有文件在下载了"));
         dblClick(4);
