@@ -9,6 +9,7 @@
 
 #include <QSocketNotifier>
 #include <QThread>
+#include <algorithm>
 
 namespace {
 
@@ -37,6 +38,12 @@ DownEngine::DownEngine(DownHost &host, TaskModel &model, SocketFactory makeSocke
     connect(&connectTick_, &QTimer::timeout, this, &DownEngine::checkConnectWaits);
     limitTick_.setInterval(LimitTickMs);
     connect(&limitTick_, &QTimer::timeout, this, &DownEngine::limitTick);
+    // Once the change is done: a session that ends is still ending when its
+    // task's state changes.
+    queueTick_.setSingleShot(true);
+    queueTick_.setInterval(0);
+    connect(&queueTick_, &QTimer::timeout, this, &DownEngine::startQueued);
+    connect(&model_, &TaskModel::stateChanged, this, [this] { queueTick_.start(); });
 }
 
 DownEngine::~DownEngine()
@@ -325,6 +332,20 @@ void DownEngine::startDueRetry(qint64 now)
 {
     if (closing_)
         return;
+    if (queueRetries_) {
+        QVector<int> due;
+        for (int r = 1; r <= model_.count(); ++r) {
+            if (model_.state(r) == TaskState::WaitingRetry && model_.retryDue(r) <= now)
+                due << r;
+        }
+        std::stable_sort(due.begin(), due.end(),
+                         [this](int a, int b) { return model_.retryDue(a) < model_.retryDue(b); });
+        // The one due first ends up first.
+        for (auto r = due.crbegin(); r != due.crend(); ++r)
+            model_.enqueue(*r, true, true);
+        startQueued();
+        return;
+    }
     int row = 0;
     for (int r = 1; r <= model_.count(); ++r) {
         const qint64 due = model_.retryDue(r);
@@ -344,6 +365,47 @@ void DownEngine::startDueRetry(qint64 now)
     model_.setRetryTries(row, tries);
     host_.appendLog(QStringLiteral("第%1次重试：").arg(tries + 1) + task.Url);
     StartTask(slot, row, task.FilePath, false);
+}
+
+void DownEngine::startQueued()
+{
+    if (closing_)
+        return;
+    for (int slot = 1; slot <= 2; ++slot) {
+        while (slotFree(slot) && !model_.queue().isEmpty())
+            startFromQueue(slot, model_.queue().first());
+    }
+}
+
+void DownEngine::startFromQueue(int slot, int row)
+{
+    const TaskRecord &task = model_.task(row);
+    const bool retry = model_.queuedRetry(row);
+    if (task.PathUncertain || task.FilePath.isEmpty()) {
+        model_.forgetRetries(row);
+        model_.settle(row);  // only the user may say where it goes
+        return;
+    }
+    if (retry) {
+        const int tries = model_.retryTries(row) + 1;
+        model_.setRetryTries(row, tries);
+        host_.appendLog(QStringLiteral("第%1次重试：").arg(tries + 1) + task.Url);
+    }
+    const StartResult result = StartTask(slot, row, task.FilePath, !retry);
+    if (result == StartResult::BadUrl || result == StartResult::BadProxyPort)
+        model_.transition(row, TaskState::Error);
+}
+
+void DownEngine::stopAll()
+{
+    while (!model_.queue().isEmpty())
+        model_.settle(model_.queue().first());
+    for (int row = 1; row <= model_.count(); ++row)
+        model_.forgetRetries(row);
+    for (int slot = 1; slot <= 2; ++slot) {
+        if (down_[slot]->bBusy)
+            stopSlot(slot);
+    }
 }
 
 void DownEngine::Timer1Tick()
@@ -373,6 +435,7 @@ void DownEngine::Timer1Tick()
         }
     }
     startDueRetry(now);
+    startQueued();
 }
 
 DownEngine::Progress DownEngine::progressOf(int slot) const

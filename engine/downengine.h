@@ -96,6 +96,17 @@ public:
     static constexpr int MaxRetries = 5;
     bool retryPending(int row) const { return model_.state(row) == TaskState::WaitingRetry; }
 
+    // The queue: whenever a slot is free, the model's first queued task
+    // starts on it, to the path its record holds (a task without one that
+    // can be trusted leaves the queue stopped). With `on`, a retry that
+    // falls due joins the head of the queue; without, it starts when a slot
+    // is free, as it always did.
+    void setQueueRetries(bool on) { queueRetries_ = on; }
+    void startQueued();
+    // 全部停止: the queue emptied, the retries booked cancelled, every
+    // running download stopped.
+    void stopAll();
+
     // Black at first; once a cycle is complete, red and green in turn.
     enum class Dot { Black, Red, Green };
     int DotStep(int slot) const { return dotStep_[slot]; }
@@ -189,8 +200,11 @@ private:
     void endTask(const clsDown &session, int row, EndReason reason);
     // Books a retry when one may be made; false when none is.
     bool bookRetry(const clsDown &session, int row, EndReason reason);
-    // Starts the first due retry on a free slot.
+    // Starts the first due retry on a free slot, or queues the due ones.
     void startDueRetry(qint64 now);
+    // Starts the queued task `row` on the free `slot`, or takes it out of
+    // the queue when it cannot start.
+    void startFromQueue(int slot, int row);
 
     struct Worker {
         std::unique_ptr<SlotChannel> channel;
@@ -222,6 +236,8 @@ private:
     QTimer limitTick_;
     // The limit tick runs while a limit applies to a slot that downloads.
     void watchLimits();
+    QTimer queueTick_;  // a state changed: a slot may have freed, or a task queued
+    bool queueRetries_ = false;
     bool closing_ = false;
     int haltLimitMs_ = 2000;
 };

@@ -43,8 +43,11 @@ QString TaskModel::stateKey(int row) const
         return QStringLiteral("ok");
     case TaskState::Error:
         return QStringLiteral("error");
-    case TaskState::Stopped:
+    case TaskState::Queued:
+        return QStringLiteral("queue");
     case TaskState::WaitingRetry:
+        return QStringLiteral("retry");
+    case TaskState::Stopped:
         break;
     }
     return QStringLiteral("stop");
@@ -57,6 +60,10 @@ void TaskModel::setEntry(int row, const Entry &to)
     const QString before = stateKey(row);
     const Entry was = entry(row);
     entry(row) = to;
+    if (was.state == TaskState::Queued && to.state != TaskState::Queued) {
+        queue_.removeOne(row);
+        entry(row).queuedRetry = false;
+    }
     if (was.state == to.state && was.marked == to.marked && was.retryDueMs == to.retryDueMs)
         return;
     Q_EMIT stateChanged(row, before, stateKey(row));
@@ -69,6 +76,18 @@ void TaskModel::transition(int row, TaskState to)
     s.state = to;
     if (to != TaskState::WaitingRetry)
         s.retryDueMs = -1;
+    setEntry(row, s);
+}
+
+void TaskModel::enqueue(int row, bool atHead, bool retry)
+{
+    if (row < 1 || row > count() || state(row) == TaskState::Queued)
+        return;
+    Entry s = entry(row);
+    s.state = TaskState::Queued;
+    s.retryDueMs = -1;
+    s.queuedRetry = retry;
+    queue_.insert(atHead ? 0 : queue_.size(), row);
     setEntry(row, s);
 }
 
@@ -107,7 +126,7 @@ void TaskModel::mark(int row)
     Entry s = entry(row);
     s.marked = true;
     s.retryTries = 0;
-    if (s.state == TaskState::WaitingRetry) {
+    if (s.state == TaskState::WaitingRetry || s.state == TaskState::Queued) {
         s.state = isComplete(task(row)) ? TaskState::Complete : TaskState::Stopped;
         s.retryDueMs = -1;
     }
@@ -125,8 +144,16 @@ QVector<TaskRecord> TaskModel::listedRecords() const
 {
     QVector<TaskRecord> records;
     for (int row = 1; row <= count(); ++row) {
-        if (!task(row).Url.isEmpty() && !marked(row))
-            records.append(task(row));
+        if (task(row).Url.isEmpty() || marked(row))
+            continue;
+        TaskRecord r = task(row);
+        const int place = int(queue_.indexOf(row)) + 1;
+        const bool running = this->running(row) || state(row) == TaskState::WaitingRetry;
+        r.StoodAs = place > 0 ? TaskRecord::Standing::Queued
+                    : running ? TaskRecord::Standing::Running
+                              : TaskRecord::Standing::Idle;
+        r.QueuePlace = place;
+        records.append(r);
     }
     return records;
 }
@@ -145,4 +172,5 @@ void TaskModel::clear()
 {
     records_.clear();
     entries_.clear();
+    queue_.clear();
 }

@@ -3,13 +3,15 @@
 // function that changes a state. The window draws rows from what this says
 // (its signals); the engine moves tasks through it. A 删除 mark sits beside
 // the state: a marked task runs on if it runs, but nothing but the user's own
-// start takes it up again, and it is not written to the list.
+// start takes it up again, and it is not written to the list. Queued tasks
+// wait in the order they were queued for a slot to free (the engine starts
+// them); the list records each task's state and queue place.
 #include "tasks/taskrecord.h"
 
 #include <QObject>
 #include <QVector>
 
-enum class TaskState { Stopped, Connecting, Downloading, WaitingRetry, Complete, Error };
+enum class TaskState { Stopped, Queued, Connecting, Downloading, WaitingRetry, Complete, Error };
 
 class TaskModel : public QObject {
     Q_OBJECT
@@ -30,13 +32,20 @@ public:
     bool marked(int row) const { return entry(row).marked; }
     // Connecting or downloading.
     bool running(int row) const;
-    // The row's icon key: "delete" when marked, else "start", "ok", "error"
-    // or "stop" (stopped, or waiting for a retry).
+    // The row's icon key: "delete" when marked, else "start", "ok", "error",
+    // "queue", "retry" (waiting for a retry) or "stop".
     QString stateKey(int row) const;
 
     // The one way a state changes. Leaving WaitingRetry forgets the retry's
-    // time (not its count: ending a task does that, see forgetRetries).
+    // time (not its count: ending a task does that, see forgetRetries);
+    // leaving Queued takes the task out of the queue.
     void transition(int row, TaskState to);
+    // Queues the task at the queue's end, or at its head; `retry`: its start
+    // will be a retry (not the user's start).
+    void enqueue(int row, bool atHead = false, bool retry = false);
+    // The queued tasks, first to start first.
+    const QVector<int> &queue() const { return queue_; }
+    bool queuedRetry(int row) const { return entry(row).queuedRetry; }
     // Stopped or complete, as the record's sizes say.
     void settle(int row);
     // Waits until `dueMs` (engine clock) to be started again.
@@ -52,7 +61,8 @@ public:
     void mark(int row);
     void unmark(int row);
 
-    // What the list file keeps: every unmarked task with a URL.
+    // What the list file keeps: every unmarked task with a URL, each with
+    // how it stands now (running, or queued at its place).
     QVector<TaskRecord> listedRecords() const;
 
     // The server told the task's size: the record and its 大小 text.
@@ -76,6 +86,7 @@ private:
         bool marked = false;
         int retryTries = 0;
         qint64 retryDueMs = -1;
+        bool queuedRetry = false;
     };
     const Entry &entry(int row) const;
     Entry &entry(int row);
@@ -83,4 +94,5 @@ private:
 
     TaskList records_;
     QVector<Entry> entries_;  // by row, 0 unused
+    QVector<int> queue_;      // the Queued rows, in order
 };

@@ -1,7 +1,7 @@
 #pragma once
 // The companion file "Zipvane.zvx" beside the task list keeps what a record
 // cannot hold of its task (a longer text, a size past 32 bits, the server
-// file's validator): UTF-8, one JSON object a line. An entry names its record
+// file's validator, whether it ran or waited in the queue): UTF-8, one JSON object a line. An entry names its record
 // by a slot: a key over the fields that name the task as the record stores
 // them (URL, local path, proxy) and the ordinal among the records with that
 // key. Neither changes while a task downloads, nor when a task before it in

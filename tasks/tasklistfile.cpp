@@ -89,6 +89,10 @@ struct KeptField {
     QString TaskRecord::*member;
 };
 const KeptField KeptFields[] = {{"validator", &TaskRecord::Validator}};
+// How the task stood: no entry when it neither ran nor waited in the queue,
+// so a list of idle tasks keeps the companion it had.
+const QLatin1String StandingName("state"), QueuePlaceName("queue"), RunningText("running"),
+    QueuedText("queued");
 
 // The fields that name a task: a record's slot is keyed by them as stored.
 constexpr Field NamingFields[]
@@ -123,6 +127,12 @@ QJsonObject entryFor(const TaskRecord &r)
         if (!(r.*f.member).isEmpty())
             entry.insert(QLatin1String(f.name), r.*f.member);
     }
+    if (r.StoodAs == TaskRecord::Standing::Running)
+        entry.insert(StandingName, RunningText);
+    if (r.StoodAs == TaskRecord::Standing::Queued) {
+        entry.insert(StandingName, QueuedText);
+        entry.insert(QueuePlaceName, r.QueuePlace);
+    }
     return entry;
 }
 
@@ -155,6 +165,13 @@ std::optional<TaskRecord> applied(const QJsonObject &entry, const TaskRecord &r)
             return std::nullopt;
         whole.*f.member = value.toString();
     }
+    // A standing this version does not know is none: the task waits for the user.
+    const QJsonValue stood = entry.value(StandingName);
+    whole.StoodAs = stood == RunningText  ? TaskRecord::Standing::Running
+                    : stood == QueuedText ? TaskRecord::Standing::Queued
+                                          : TaskRecord::Standing::Idle;
+    whole.QueuePlace
+        = whole.StoodAs == TaskRecord::Standing::Queued ? entry.value(QueuePlaceName).toInt() : 0;
     return whole;
 }
 

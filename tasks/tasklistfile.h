@@ -2,8 +2,9 @@
 // The task list file "Zipvane.zvt": a plain run of 334-byte records, numbers
 // little-endian, text fields in GBK filled with blanks. What a record cannot
 // hold exactly (a longer text, a character GBK lacks, a size past 32 bits)
-// and what it has no place for (the validator) is kept whole in the
-// companion file "Zipvane.zvx" beside it (see companionfile.h).
+// and what it has no place for (the validator; how the task stood, as
+// "state": "running", or "queued" with "queue": its place from 1) is kept
+// whole in the companion file "Zipvane.zvx" beside it (see companionfile.h).
 #include "tasks/taskrecord.h"
 
 #include <QByteArray>

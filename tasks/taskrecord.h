@@ -28,6 +28,12 @@ struct TaskRecord {
     // This task's own speed limit in bytes a second, 0 for none (within the
     // limit for all downloads). Kept in the companion file.
     qint64 SpeedLimit = 0;
+    // How the task stood when the list was written, for the next start to
+    // go on with it: running (or about to retry), queued at QueuePlace
+    // (from 1), or neither. Kept in the companion file.
+    enum class Standing : qint8 { Idle, Running, Queued };
+    Standing StoodAs = Standing::Idle;
+    int QueuePlace = 0;
 };
 
 // The largest size a record stores; a larger one is stored as this.

@@ -180,9 +180,8 @@ private Q_SLOTS:
         QVERIFY(server_->requests().at(1).contains("\r\nRange: bytes=30000-\r\n"));
         w_->close();  // closing while it runs keeps what is on disk
 
-        open();
-        dblClick(1);
-        QTRY_VERIFY_WITH_TIMEOUT(w_->engine().slotFree(1), 10000);
+        open();  // what ran at exit goes on by itself
+        QTRY_VERIFY_WITH_TIMEOUT(w_->rowState(1) == "ok", 10000);
         QCOMPARE(readFile(path), content);
         QCOMPARE(fake_->saveSuggestions, QStringList({"road.bin", "road.bin", "gone"}));
         dblClick(1);
@@ -213,10 +212,21 @@ private Q_SLOTS:
         fake_->savePath = dir_->filePath("a");
         dblClick(1);
         QTRY_VERIFY(w_->engine().retryPending(1));  // dropped at 4000 of 10000
+        // Its state, the countdown in 剩余时间 and the details, as the clock goes.
+        select(1), w_->LView_MouseUp(Qt::LeftButton, {});
+        const auto shown = [this] {
+            return QStringList{w_->rowState(1), w_->ui().LView->topLevelItem(0)->toolTip(0),
+                               w_->rowText(1, 6),
+                               w_->ui().txtFile->toPlainText().section('\n', -2, -2)}
+                .join('|');
+        };
+        QCOMPARE(shown(), "retry|等待重试|00:00:05|下次重试:    第2次，5秒后");
+        fake_->nowMs += 2000, w_->Timer1_Timer();
+        QCOMPARE(shown(), "retry|等待重试|00:00:03|下次重试:    第2次，3秒后");
         fake_->holdSaveDialog = true;
         dblClick(2);
         QVERIFY(fake_->heldSaveAnswer);
-        fake_->nowMs += 5000, w_->Timer1_Timer();
+        fake_->nowMs += 3000, w_->Timer1_Timer();
         QCOMPARE(w_->engine().DownRow[1], qint16(1));
         fake_->heldSaveAnswer(dir_->filePath("b"));
         QCOMPARE(w_->engine().DownRow[2], qint16(2));
@@ -330,6 +340,103 @@ private Q_SLOTS:
         const bool listed = std::any_of(records.begin(), records.end(),
                                         [&](const TaskRecord &r) { return r.Url == url; });
         QCOMPARE(listed, !del);
+    }
+
+    // 全部开始 over seven tasks, one complete and one marked: the first two
+    // start, the third is asked for its path and queued, the others queued,
+    // without a busy line; a mark takes the last out, and a double-click the
+    // fourth. 全部停止
+    // then empties the queue and stops both downloads, each count equal to
+    // its file.
+    void startAllStopAll()
+    {
+        server_->addScript({QByteArrayList{"HTTP/1.1 200 OK\r\nContent-Length: 400000\r\n\r\n"}
+                                + QByteArrayList(50, QByteArray(4000, 's')),
+                            30, ScriptedServer::End::KeepOpen});
+        open();
+        const QString url = QString("http://127.0.0.1:%1/").arg(server_->port());
+        const QStringList names{"a", "b", "c", "d", "done", "gone", "e"};
+        for (const QString &name : names) {
+            w_->AddNewUrl(url + name);
+            if (name != "c")
+                w_->DownTask(w_->rowCount()).FilePath = dir_->filePath(name);
+        }
+        w_->DownTask(5).FileSize = w_->DownTask(5).GotSize = 10, w_->model().settle(5);
+        select(6), w_->ui().menuDel->trigger();
+        fake_->savePath = dir_->filePath("c");
+        w_->ui().menuStartAll->trigger();
+        QCOMPARE(fake_->saveSuggestions, QStringList{"c"});
+        QCOMPARE(w_->model().queue(), QVector<int>({3, 4, 7}));
+        select(7), w_->ui().menuDel->trigger();
+        QCOMPARE(w_->model().queue(), QVector<int>({3, 4}));
+        QCOMPARE(w_->rowState(3) + w_->rowState(4) + w_->rowState(5) + w_->rowState(6),
+                 "queuequeueokdelete");
+        QCOMPARE(w_->ui().LView->topLevelItem(3)->toolTip(0), "排队");
+        QCOMPARE(w_->ui().lblTishi->text(), "排队等候：" + url + "e");
+        QVERIFY(w_->logText().contains("排队等候：" + url + "c\r\n"));
+        QVERIFY(!w_->logText().contains("已经有文件在下载了"));
+        dblClick(4);
+        QCOMPARE(w_->model().queue(), QVector<int>({3}));
+        QCOMPARE(w_->rowState(4), "stop");
+        QTRY_VERIFY(w_->DownTask(1).GotSize > 0 && w_->DownTask(2).GotSize > 0);
+        w_->ui().menuStopAll->trigger();
+        QTest::qWait(100);  // nothing starts from the queue
+        QVERIFY(w_->model().queue().isEmpty() && w_->engine().slotFree(1)
+                && w_->engine().slotFree(2));
+        for (int row = 1; row <= 3; ++row) {
+            QCOMPARE(w_->rowState(row), "stop");
+            QCOMPARE(w_->DownTask(row).GotSize, QFileInfo(dir_->filePath(names[row - 1])).size());
+        }
+        QCOMPARE(server_->requests().size(), 2);
+    }
+
+    // The settings file, as read at start-up: the menus' checks, the log,
+    // and what a start while both slots are busy does; a change of the
+    // menu is written at once.
+    void settings_data()
+    {
+        QTest::addColumn<QByteArray>("file");  // null: none
+        QTest::addColumn<QString>("outcome");  // "checks|log says unreadable|third start"
+        QTest::newRow("none") << QByteArray() << "11|0|queued";
+        QTest::newRow("both off") << QByteArray(
+            "[General]\nqueueWhenBusy=false\nresumeAtStart=false\n")
+                                  << "00|0|refused";
+        QTest::newRow("not INI") << QByteArray("\x01\xff[[ ==") << "11|1|queued";
+        QTest::newRow("not a boolean")
+            << QByteArray("[General]\nqueueWhenBusy=maybe\n") << "11|1|queued";
+    }
+    void settings()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, outcome);
+        const QByteArray wasHome = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasHome); });
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        QFile conf(Settings::path());
+        QDir(config.path()).mkpath("Zipvane");
+        QVERIFY(file.isNull()
+                || (conf.open(QIODevice::WriteOnly) && conf.write(file) && conf.flush()));
+        server_->addScript({{}, 0, ScriptedServer::End::KeepOpen});
+        open();
+        for (const char *name : {"a", "b", "c"}) {
+            w_->AddNewUrl(QString("http://127.0.0.1:%1/%2").arg(server_->port()).arg(name));
+            w_->DownTask(w_->rowCount()).FilePath = dir_->filePath(name);
+        }
+        dblClick(1), dblClick(2), dblClick(3);
+        const QString busy = "Wisock1已经有文件在下载了!!!\r\nWisock2已经有文件在下载了!!!\r\n",
+                      log = w_->logText();
+        QCOMPARE(
+            QString("%1%2|%3|%4")
+                .arg(int(w_->ui().menuQueue->isChecked()))
+                .arg(int(w_->ui().menuResume->isChecked()))
+                .arg(int(log.contains("设置文件无法读取，已使用默认设置：" + Settings::path())))
+                .arg(w_->rowState(3) == "queue" ? "queued"
+                     : log.endsWith(busy)       ? "refused"
+                                                : log),
+            outcome);
+        w_->ui().menuQueue->trigger();
+        QCOMPARE(Settings::read().queueWhenBusy, w_->ui().menuQueue->isChecked());
     }
 
     // Row indices are 16-bit: the list reads, adds and keeps 32766 tasks at

@@ -173,6 +173,33 @@ private Q_SLOTS:
         QCOMPARE(load(QFile(list)), full);
     }
 
+    // How a task stood is kept beside its record: the list's bytes are those
+    // of idle tasks, and a standing this version does not know is none.
+    void standing()
+    {
+        R idle{0, "http://h/i"}, run{0, "http://h/r"}, queued{0, "http://h/q"};
+        run.StoodAs = R::Standing::Running;
+        queued.StoodAs = R::Standing::Queued, queued.QueuePlace = 2;
+        const auto stood = [this] {
+            QStringList got;
+            for (const R &r : read(list).records)
+                got << QString::number(int(r.StoodAs)) + QString::number(r.QueuePlace);
+            return got.join(' ');
+        };
+        QVERIFY(write(list, {idle, {0, run.Url}, {0, queued.Url}}));
+        const QByteArray idleBytes = load(QFile(list));
+        QVERIFY(!QFile::exists(companionPath(list)));
+        QVERIFY(write(list, {idle, run, queued}));
+        QCOMPARE(load(QFile(list)), idleBytes);
+        QCOMPARE(stood(), "00 10 22");
+        QFile companion(companionPath(list));
+        const QByteArray entries = load(QFile(companionPath(list)));
+        QVERIFY(companion.open(QIODevice::WriteOnly)
+                && companion.write(QByteArray(entries).replace("queued", "paused")));
+        companion.close();
+        QCOMPARE(stood(), "00 10 00");
+    }
+
     // The first list on disk, then the second written and stopped before a
     // step as a kill would stop it, or refused by a file size limit between
     // the companion's size and the list's: each record reads back its own

@@ -1,6 +1,6 @@
 // The tasks' roads on the model and the engine alone, no widgets linked:
-// start, drop, retry, delete, stop and close, each against a loopback server,
-// checked by what the server was asked and what the model says.
+// start, drop, retry, delete, stop and close, the queue, each against a
+// loopback server, checked by what the server was asked and what the model says.
 #include "support/fakehost.h"
 #include "support/scriptedserver.h"
 #include "support/testsockets.h"
@@ -28,7 +28,8 @@ private Q_SLOTS:
         QTest::newRow("deleted while it downloads") << "delete running" << 1 << "delete";
         QTest::newRow("deleted while its retry waits") << "delete waiting" << 1 << "delete";
         QTest::newRow("retries forgotten while one waits") << "forget" << 1 << "stop";
-        QTest::newRow("closing while its retry waits") << "close" << 1 << "stop";
+        QTest::newRow("closing while its retry waits") << "close" << 1 << "retry";
+        QTest::newRow("all stopped while its retry waits") << "stop all" << 1 << "stop";
     }
     void dropAndRetry()
     {
@@ -54,6 +55,8 @@ private Q_SLOTS:
             f.model.forgetRetries(row);
         if (what == "close")
             f.engine.shutDown();
+        if (what == "stop all")
+            f.engine.stopAll();
         for (int s = 0; s < 10; ++s)
             f.clockMs += 1000, f.engine.Timer1Tick();
         QVERIFY(what.isEmpty() ? f.waitEnded() && f.task(row).GotSize == 10000 : true);
@@ -62,6 +65,91 @@ private Q_SLOTS:
         QCOMPARE(f.state(row), state);
         // A marked task is kept out of the list, whatever its download did.
         QCOMPARE(f.model.listedRecords().size(), what.startsWith("delete") ? 0 : 1);
+    }
+
+    // Five tasks queued in an order of their own run unattended, two at a
+    // time, each started in its turn as a slot frees (the server sees them in
+    // that order; the first two come together), also when one ends in error.
+    void queueRunsItself_data()
+    {
+        QTest::addColumn<int>("notFound");  // the connection answered 404; 0 none
+        QTest::newRow("all complete") << 0;
+        QTest::newRow("the third is not found") << 3;
+    }
+    void queueRunsItself()
+    {
+        QFETCH(int, notFound);
+        ScriptedServer server;
+        for (int c = 1; c <= 5; ++c) {
+            // Each holds its slot a little longer than the one before it.
+            server.addScript(c == notFound ? ScriptedServer::split("HTTP/1.1 404 No\r\n\r\n")
+                                           : ScriptedServer::Script{
+                                               {"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n",
+                                                File.left(5000), File.mid(5000)},
+                                               20 * c});
+        }
+        EngineFixture f;
+        const QList<int> order{3, 1, 5, 2, 4};
+        for (int row = 1; row <= 5; ++row)
+            f.addTask(QString("http://127.0.0.1:%1/%2").arg(server.port()).arg(row),
+                      QString::number(row));
+        int most = 0;
+        QObject::connect(&f.model, &TaskModel::stateChanged, [&] {
+            int running = 0;
+            for (int row = 1; row <= 5; ++row)
+                running += f.model.running(row);
+            most = qMax(most, running);
+        });
+        for (const int row : order)
+            f.model.enqueue(row);
+        const auto states = [&] {
+            QStringList s;
+            for (const int row : order)
+                s << f.state(row);
+            return s.join(' ');
+        };
+        QStringList want(5, "ok");
+        if (notFound)
+            want[notFound - 1] = "error";
+        QTRY_COMPARE_WITH_TIMEOUT(states(), want.join(' '), 20000);
+        QStringList asked;
+        for (const QByteArray &request : server.requests())
+            asked << request.mid(5, 1);
+        std::sort(asked.begin(), asked.begin() + 2);
+        QCOMPARE(asked.join(""), "13524");
+        QCOMPARE(most, 2);
+    }
+
+    // A retry that falls due while both slots are busy goes before the
+    // tasks already queued, and starts on the next slot that frees.
+    void dueRetryHeadsTheQueue()
+    {
+        ScriptedServer dropping, silent;
+        dropping.addScript(
+            {{"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + File.left(5000)}, 100});
+        dropping.addScript(ScriptedServer::split(
+            "HTTP/1.1 206 P\r\nContent-Range: bytes 5000-9999/10000\r\n\r\n" + File.mid(5000)));
+        silent.addScript({{}, 0, ScriptedServer::End::KeepOpen});
+        EngineFixture f;
+        f.engine.setQueueRetries(true);
+        const int a = f.addTask(QString("http://127.0.0.1:%1/a").arg(dropping.port()), "a", 10000);
+        QList<int> others;
+        for (const char *name : {"b", "c", "d", "e"})
+            others << f.addTask(QString("http://127.0.0.1:%1/%2").arg(silent.port()).arg(name),
+                                name);
+        f.model.enqueue(a);
+        for (const int row : others)
+            f.model.enqueue(row);
+        QTRY_VERIFY(f.model.state(a) == TaskState::WaitingRetry);  // c took its slot
+        QTRY_COMPARE(f.model.queue(), QVector<int>({others[2], others[3]}));
+        f.clockMs += 5000, f.engine.Timer1Tick();
+        QCOMPARE(f.model.queue(), QVector<int>({a, others[2], others[3]}));
+        QCOMPARE(f.log.filter("重试").size(), 0);
+        f.engine.stopSlot(f.engine.DownRow[1] == others[1] ? 1 : 2);  // c stops: a goes on
+        QTRY_COMPARE(f.state(a), "ok");
+        QCOMPARE(dropping.requests().size(), 2);
+        QCOMPARE(f.log.filter("第2次重试：").size(), 1);
+        QTRY_COMPARE(f.model.queue(), QVector<int>({others[3]}));  // d took a's slot
     }
 
     // Closing while the answer that redirects sits unread: the program ends

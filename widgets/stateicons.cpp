@@ -70,6 +70,27 @@ void drawDelete(QPainter &p)
     p.drawLine(QPointF(13, 3), QPointF(3, 13));
 }
 
+// Queued: three grey lines, the first one short, a place in a line.
+void drawQueue(QPainter &p)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(90, 90, 140));
+    p.drawRect(QRectF(6, 2, 8, 3));
+    p.drawRect(QRectF(2, 7, 12, 3));
+    p.drawRect(QRectF(2, 12, 12, 3));
+}
+
+// Waiting to retry: an amber clock face.
+void drawRetry(QPainter &p)
+{
+    p.setPen(QPen(QColor(150, 95, 0), 1.5));
+    p.setBrush(QColor(240, 170, 0));
+    p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+    p.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(8, 8), QPointF(8, 4));
+    p.drawLine(QPointF(8, 8), QPointF(11, 10));
+}
+
 QIcon makeIcon(void (*draw)(QPainter &))
 {
     QImage image(Size, Size, QImage::Format_ARGB32_Premultiplied);
@@ -92,6 +113,8 @@ QIcon stateIcon(const QString &key)
         icons.insert(QStringLiteral("start"), makeIcon(drawStart));
         icons.insert(QStringLiteral("error"), makeIcon(drawError));
         icons.insert(QStringLiteral("delete"), makeIcon(drawDelete));
+        icons.insert(QStringLiteral("queue"), makeIcon(drawQueue));
+        icons.insert(QStringLiteral("retry"), makeIcon(drawRetry));
     }
     return icons.value(key);
 }

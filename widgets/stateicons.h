@@ -3,6 +3,6 @@
 #include <QIcon>
 #include <QString>
 
-// The 16 x 16 icon for "ok", "stop", "start", "error" or "delete"; an empty
-// icon for any other key.
+// The 16 x 16 icon for "ok", "stop", "start", "error", "delete", "queue" or
+// "retry"; an empty icon for any other key.
 QIcon stateIcon(const QString &key);

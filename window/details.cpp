@@ -1,5 +1,5 @@
 // A mouse release over the list shows the selected task's details and map,
-// and the right button opens the task menu.
+// and the right button opens the task list's own menu.
 #include "window/frmdown.h"
 
 #include "widgets/blockmappanel.h"
@@ -44,7 +44,7 @@ void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
     }
 
     if (button == Qt::RightButton)
-        ui_.menusetup->popup(globalPos);
+        ui_.mnuTask->popup(globalPos);
 }
 
 void frmDown::showDetails(int row)
@@ -58,6 +58,11 @@ void frmDown::showDetails(int row)
         text += QStringLiteral("进度:        ") + p.percent + QStringLiteral("\r\n")
                 + QStringLiteral("速度:        ") + p.speed + QStringLiteral("\r\n")
                 + QStringLiteral("剩余时间:    ") + p.timeLeft + QStringLiteral("\r\n");
+    }
+    if (model().state(row) == TaskState::WaitingRetry) {
+        text += QStringLiteral("下次重试:    第%1次，%2秒后\r\n")
+                    .arg(model().retryTries(row) + 2)
+                    .arg(retrySecondsLeft(row));
     }
     // The box shows plain line breaks; the text itself is kept with CR LF.
     ui_.txtFile->setPlainText(text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));

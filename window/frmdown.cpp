@@ -23,6 +23,7 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTimer>
+#include <algorithm>
 
 frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFactory makeSocket,
                  QWidget *parent)
@@ -68,7 +69,9 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     // The user looks beside the program first; say where the list went instead.
     if (where.fellBack)
         appendLog(QStringLiteral("任务列表保存在：") + listPath_);
+    applySettings();
     loadTaskList();
+    resumeTasks();
 
     SelRow = -1;
     PicVisible(0);
@@ -82,6 +85,17 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     connect(minForm_, &MinForm::textDropped, this, &frmDown::MinForm_DropText);
     connect(ui_.menuadd, &QAction::triggered, this, &frmDown::menuadd_Click);
     connect(ui_.menuDel, &QAction::triggered, this, &frmDown::menuDel_Click);
+    connect(ui_.menuStartAll, &QAction::triggered, this, &frmDown::menuStartAll_Click);
+    connect(ui_.menuStopAll, &QAction::triggered, this, &frmDown::menuStopAll_Click);
+    connect(ui_.menuQueue, &QAction::toggled, this, [this](bool on) {
+        settings_.queueWhenBusy = on;
+        engine().setQueueRetries(on);
+        settings_.write();
+    });
+    connect(ui_.menuResume, &QAction::toggled, this, [this](bool on) {
+        settings_.resumeAtStart = on;
+        settings_.write();
+    });
     connect(ui_.menuquit, &QAction::triggered, this, &frmDown::menuquit_Click);
     connect(ui_.mnuzv, &QAction::triggered, this, &frmDown::mnuzv_Click);
     connect(ui_.WebBrowser1, &QTextBrowser::anchorClicked, this,
@@ -156,6 +170,45 @@ void frmDown::loadTaskList()
                       .arg(unshown_.size())
                       .arg(MaxTasks));
     }
+}
+
+void frmDown::applySettings()
+{
+    bool unreadable = false;
+    settings_ = Settings::read(&unreadable);
+    if (unreadable)
+        appendLog(QStringLiteral("设置文件无法读取，已使用默认设置：") + Settings::path());
+    ui_.menuQueue->setChecked(settings_.queueWhenBusy);
+    ui_.menuResume->setChecked(settings_.resumeAtStart);
+    engine().setQueueRetries(settings_.queueWhenBusy);
+}
+
+void frmDown::resumeTasks()
+{
+    if (!settings_.resumeAtStart) {
+        // They come back stopped, and stay so at the next start too.
+        for (int row = 1; row <= rowCount(); ++row) {
+            if (DownTask(row).StoodAs != TaskRecord::Standing::Idle)
+                return listChanged();
+        }
+        return;
+    }
+    // What ran first, then the queue in its order; each starts as a slot frees.
+    QVector<int> running, queued;
+    for (int row = 1; row <= rowCount(); ++row) {
+        const TaskRecord &task = DownTask(row);
+        if (task.PathUncertain || task.FilePath.isEmpty() || isComplete(task))
+            continue;
+        if (task.StoodAs == TaskRecord::Standing::Running)
+            running << row;
+        else if (task.StoodAs == TaskRecord::Standing::Queued)
+            queued << row;
+    }
+    std::stable_sort(queued.begin(), queued.end(), [this](int a, int b) {
+        return DownTask(a).QueuePlace < DownTask(b).QueuePlace;
+    });
+    for (const int row : running + queued)
+        model().enqueue(row);
 }
 
 void frmDown::appendLog(const QString &line)
@@ -243,6 +296,19 @@ void frmDown::showFigures()
     }
     if (minForm_)
         minForm_->setToolTip(tip.join(QLatin1Char('\n')));
+    // A retry's countdown.
+    for (int row = 1; row <= rowCount(); ++row) {
+        if (model().state(row) != TaskState::WaitingRetry)
+            continue;
+        setRowText(row, ProgressColumn + 2, Figures::clock(retrySecondsLeft(row)));
+        if (row == SelRow)
+            showDetails(row);
+    }
+}
+
+qint64 frmDown::retrySecondsLeft(int row)
+{
+    return qMax<qint64>(0, (model().retryDue(row) - monotonicMs() + 999) / 1000);
 }
 
 void frmDown::showIdleFigures(int row)
@@ -251,5 +317,8 @@ void frmDown::showIdleFigures(int row)
     setRowText(row, ProgressColumn,
                task.SizeOpen ? QString() : Figures::percent(task.GotSize, task.FileSize));
     setRowText(row, ProgressColumn + 1, QString());
-    setRowText(row, ProgressColumn + 2, QString());
+    setRowText(row, ProgressColumn + 2,
+               model().state(row) == TaskState::WaitingRetry
+                   ? Figures::clock(retrySecondsLeft(row))
+                   : QString());
 }

@@ -8,6 +8,7 @@
 #include "engine/taskmodel.h"
 #include "tasks/listlocation.h"
 #include "tasks/listwriter.h"
+#include "tasks/settings.h"
 #include "tasks/tasklistfile.h"
 #include "tasks/taskrecord.h"
 #include "tasks/urlmessage.h"
@@ -15,8 +16,8 @@
 #include "window/seams.h"
 
 #include <QHash>
-#include <QSet>
 #include <QMainWindow>
+#include <QSet>
 #include <array>
 
 class MinForm;
@@ -86,6 +87,11 @@ public:
     void menuadd_Click();
     void menuDel_Click();
     void menuquit_Click();
+    // 全部开始: every task that is neither complete, running, queued nor
+    // marked, in list order, asked for its path first where it needs one.
+    void menuStartAll_Click();
+    // 全部停止: the queue emptied, retries cancelled, every download stopped.
+    void menuStopAll_Click();
     void mnuzv_Click();
     void Timer1_Timer();
     void LView_DblClick();
@@ -116,9 +122,22 @@ private:
     void showNewTask(int row);
     void showState(int row, const QString &before, const QString &key);
     // Where the start of `row` goes on once it has a path: the first free
-    // slot (chosen now, not before a dialog), or the busy messages.
-    void startRow(int row);
-    void startWithPath(int row, const QString &path);
+    // slot (chosen now, not before a dialog), the queue, or the busy
+    // messages. `quiet`: no busy line for a busy slot passed over on the way
+    // to a free one. False when it was refused for want of a slot.
+    bool startRow(int row, bool quiet = false);
+    bool startWithPath(int row, const QString &path);
+    // With 忙时排队 on, a start waits in the queue while no slot is free, or
+    // others wait before it.
+    bool mustQueue();
+    void queueRow(int row, const QString &path);
+    // The busy lines of the slots before `freeSlot` (of both when it is 0).
+    void showBusy(int freeSlot);
+    // The next task of 全部开始 (of run `run`) and those after it.
+    void startAllNext(int run);
+    // The settings read; resumes what ran or waited in the queue at exit.
+    void applySettings();
+    void resumeTasks();
     // The start handler's answer to a start that could not connect.
     void showStartFailed(int slot, bool byUser);
     // A running download has just completed or failed: the tray says so.
@@ -128,8 +147,13 @@ private:
     void showFigures();
     // A row that runs no download: its part done when the size is known.
     void showIdleFigures(int row);
-    // The details box: the task's lines, and its figures while it runs.
+    // The details box: the task's lines, and its figures while it runs or
+    // its retry while it waits for one.
     void showDetails(int row);
+    // A task waiting for its retry: seconds until it is made.
+    qint64 retrySecondsLeft(int row);
+    // The state's name, as the row's tooltip shows it.
+    QString stateName(int row) const;
     // An arrival's "已下载大小" text: rowText reads it at once, the list
     // shows it with the next coalesced repaint.
     void showGotSize(int row, const QString &text);
@@ -167,6 +191,11 @@ private:
     std::unique_ptr<DownEngine> engine_;
     // Rows whose save dialog is open: a second double-click waits for it.
     QSet<int> asking_;
+    Settings settings_;
+    // The rows 全部开始 has still to take, and its run: a later 全部开始 or
+    // 全部停止 ends the run.
+    QVector<int> startAllRows_;
+    int startAllRun_ = 0;
     // Downloaded-size texts not yet in their rows, and the timer that puts
     // them there: arrivals come far faster than anyone reads a number.
     QHash<int, QString> pendingSizes_;

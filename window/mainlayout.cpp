@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTabBar>
@@ -99,27 +100,44 @@ void buildLegend(frmDownUi &w, QWidget *central)
     w.Text1->setPlainText(HelpText);
 }
 
+QAction *namedAction(QMenu *menu, const QString &text, const char *name)
+{
+    QAction *action = menu->addAction(text);
+    action->setObjectName(QLatin1String(name));
+    return action;
+}
+
 void buildMenus(frmDownUi &w, QMainWindow &window)
 {
     QMenuBar *bar = window.menuBar();
     bar->setObjectName(QStringLiteral("menuBar"));
     w.menufile = bar->addMenu(QStringLiteral("文件(&F)"));
     w.menufile->setObjectName(QStringLiteral("menufile"));
-    w.menuadd = w.menufile->addAction(QStringLiteral("加入新任务"));
-    w.menuadd->setObjectName(QStringLiteral("menuadd"));
+    w.menuadd = namedAction(w.menufile, QStringLiteral("加入新任务"), "menuadd");
     w.menuadd->setShortcut(QKeySequence::New);
-    w.menuquit = w.menufile->addAction(QStringLiteral("退出"));
-    w.menuquit->setObjectName(QStringLiteral("menuquit"));
+    w.menuStartAll = namedAction(w.menufile, QStringLiteral("全部开始"), "menuStartAll");
+    w.menuStopAll = namedAction(w.menufile, QStringLiteral("全部停止"), "menuStopAll");
+    w.menuquit = namedAction(w.menufile, QStringLiteral("退出"), "menuquit");
 
     w.menusetup = bar->addMenu(QStringLiteral("设置(&S)"));
     w.menusetup->setObjectName(QStringLiteral("menusetup"));
-    w.menuDel = w.menusetup->addAction(QStringLiteral("删除"));
-    w.menuDel->setObjectName(QStringLiteral("menuDel"));
+    w.menuDel = namedAction(w.menusetup, QStringLiteral("删除"), "menuDel");
+    w.menusetup->addSeparator();
+    w.menuQueue = namedAction(w.menusetup, QStringLiteral("忙时排队"), "menuQueue");
+    w.menuQueue->setCheckable(true);
+    w.menuResume = namedAction(w.menusetup, QStringLiteral("启动时继续下载"), "menuResume");
+    w.menuResume->setCheckable(true);
 
     w.menuHelp = bar->addMenu(QStringLiteral("帮助(&H)"));
     w.menuHelp->setObjectName(QStringLiteral("menuHelp"));
-    w.mnuzv = w.menuHelp->addAction(PortalName);
-    w.mnuzv->setObjectName(QStringLiteral("mnuzv"));
+    w.mnuzv = namedAction(w.menuHelp, PortalName, "mnuzv");
+
+    // The same entries as the menu bar's, for the task under the mouse.
+    w.mnuTask = new QMenu(&window);
+    w.mnuTask->setObjectName(QStringLiteral("mnuTask"));
+    w.mnuTask->addAction(w.menuDel);
+    w.mnuTask->addAction(w.menuStartAll);
+    w.mnuTask->addAction(w.menuStopAll);
 }
 
 }  // namespace

@@ -36,9 +36,14 @@ struct frmDownUi {
     QMenu *menufile = nullptr;
     QMenu *menusetup = nullptr;
     QMenu *menuHelp = nullptr;
+    QMenu *mnuTask = nullptr;  // the task list's context menu
     QAction *menuadd = nullptr;
+    QAction *menuStartAll = nullptr;
+    QAction *menuStopAll = nullptr;
     QAction *menuquit = nullptr;
     QAction *menuDel = nullptr;
+    QAction *menuQueue = nullptr;   // 忙时排队, checkable
+    QAction *menuResume = nullptr;  // 启动时继续下载, checkable
     QAction *mnuzv = nullptr;
 
     // Creates every control in `window`, which takes the caption, colours

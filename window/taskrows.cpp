@@ -1,5 +1,6 @@
 // Task rows: one item of LView per task of the model, its state shown as
-// its icon; the tray tells of a running task that ends.
+// its icon and named by its tooltip; the tray tells of a running task that
+// ends.
 #include "window/frmdown.h"
 
 #include "widgets/stateicons.h"
@@ -55,8 +56,8 @@ void frmDown::AddUrl(const QString &myUrl, const QString &mSize, const QString &
 void frmDown::showNewTask(int row)
 {
     const TaskRecord &task = DownTask(row);
-    auto *item = new QTreeWidgetItem(QStringList{task.Url, QString::number(task.FileSize),
-                                                 QString::number(task.GotSize)});
+    auto *item = new QTreeWidgetItem(
+        QStringList{task.Url, QString::number(task.FileSize), QString::number(task.GotSize)});
     ui_.LView->addTopLevelItem(item);
     showState(row, QString(), model().stateKey(row));
 }
@@ -142,6 +143,30 @@ void frmDown::showState(int row, const QString &before, const QString &key)
     if (key != QLatin1String("start"))
         showIdleFigures(row);
     item->setIcon(0, stateIcon(key));
+    item->setToolTip(0, stateName(row));
+}
+
+QString frmDown::stateName(int row) const
+{
+    if (model_->marked(row))
+        return QStringLiteral("删除");
+    switch (model_->state(row)) {
+    case TaskState::Stopped:
+        break;
+    case TaskState::Queued:
+        return QStringLiteral("排队");
+    case TaskState::Connecting:
+        return QStringLiteral("连接中");
+    case TaskState::Downloading:
+        return QStringLiteral("下载中");
+    case TaskState::WaitingRetry:
+        return QStringLiteral("等待重试");
+    case TaskState::Complete:
+        return QStringLiteral("完成");
+    case TaskState::Error:
+        return QStringLiteral("出错");
+    }
+    return QStringLiteral("停止");
 }
 
 void frmDown::setRowText(int row, int column, const QString &text)

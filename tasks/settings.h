@@ -1,0 +1,19 @@
+#pragma once
+// The user's settings, kept by QSettings in the INI file
+// "Zipvane/Zipvane.conf" under the user's configuration folder
+// ($XDG_CONFIG_HOME, else ~/.config). Read in one place, at start-up; a
+// setting the user changes is written at once.
+#include <QString>
+
+struct Settings {
+    bool queueWhenBusy = true;  // 忙时排队: a start while both slots are busy waits its turn
+    bool resumeAtStart = true;  // 启动时继续下载: what ran or waited at exit goes on
+
+    static QString path();
+    // The settings in the file (the defaults for those it lacks). A file that
+    // cannot be read, or is not the INI text it should be, gives the defaults
+    // and `*unreadable` true: nothing of it is trusted.
+    static Settings read(bool *unreadable = nullptr);
+    // Writes every setting; false when the file could not be written.
+    bool write() const;
+};
