@@ -11,6 +11,7 @@ namespace {
 
 const QString QueueWhenBusyKey = QStringLiteral("queueWhenBusy");
 const QString ResumeAtStartKey = QStringLiteral("resumeAtStart");
+const QString SpeedLimitKey = QStringLiteral("speedLimitKBps");
 
 // Every line a section, a comment, or a key QSettings could have written
 // (it escapes anything else as %XX) and its value, all of it UTF-8.
@@ -42,6 +43,19 @@ bool readBool(const QSettings &file, const QString &key, bool *value)
     return true;
 }
 
+// A limit as the file says it: a whole number, 0 or more.
+bool readLimit(const QSettings &file, const QString &key, qint64 *value)
+{
+    if (!file.contains(key))
+        return true;
+    bool ok = false;
+    const qint64 number = file.value(key).toString().toLongLong(&ok);
+    if (!ok || number < 0)
+        return false;
+    *value = number;
+    return true;
+}
+
 }  // namespace
 
 QString Settings::path()
@@ -63,7 +77,8 @@ Settings Settings::read(bool *unreadable)
         const QSettings file(path(), QSettings::IniFormat);
         ok = file.status() == QSettings::NoError
              && readBool(file, QueueWhenBusyKey, &s.queueWhenBusy)
-             && readBool(file, ResumeAtStartKey, &s.resumeAtStart);
+             && readBool(file, ResumeAtStartKey, &s.resumeAtStart)
+             && readLimit(file, SpeedLimitKey, &s.speedLimitKBps);
     }
     if (!ok) {
         s = Settings();
@@ -78,6 +93,7 @@ bool Settings::write() const
     QSettings file(path(), QSettings::IniFormat);
     file.setValue(QueueWhenBusyKey, queueWhenBusy);
     file.setValue(ResumeAtStartKey, resumeAtStart);
+    file.setValue(SpeedLimitKey, speedLimitKBps);
     file.sync();
     return file.status() == QSettings::NoError;
 }

@@ -8,6 +8,7 @@
 struct Settings {
     bool queueWhenBusy = true;  // 忙时排队: a start while both slots are busy waits its turn
     bool resumeAtStart = true;  // 启动时继续下载: what ran or waited at exit goes on
+    qint64 speedLimitKBps = 0;  // 限速: all downloads together, KB (1024 bytes) a second; 0: none
 
     static QString path();
     // The settings in the file (the defaults for those it lacks). A file that

@@ -93,6 +93,8 @@ const KeptField KeptFields[] = {{"validator", &TaskRecord::Validator}};
 // so a list of idle tasks keeps the companion it had.
 const QLatin1String StandingName("state"), QueuePlaceName("queue"), RunningText("running"),
     QueuedText("queued");
+// The task's own speed limit in bytes a second, as text; none when it has none.
+const QLatin1String SpeedLimitName("limit");
 
 // The fields that name a task: a record's slot is keyed by them as stored.
 constexpr Field NamingFields[]
@@ -127,6 +129,8 @@ QJsonObject entryFor(const TaskRecord &r)
         if (!(r.*f.member).isEmpty())
             entry.insert(QLatin1String(f.name), r.*f.member);
     }
+    if (r.SpeedLimit > 0)
+        entry.insert(SpeedLimitName, QString::number(r.SpeedLimit));
     if (r.StoodAs == TaskRecord::Standing::Running)
         entry.insert(StandingName, RunningText);
     if (r.StoodAs == TaskRecord::Standing::Queued) {
@@ -165,6 +169,8 @@ std::optional<TaskRecord> applied(const QJsonObject &entry, const TaskRecord &r)
             return std::nullopt;
         whole.*f.member = value.toString();
     }
+    // A limit that is not a number of bytes is none.
+    whole.SpeedLimit = qMax(0ll, entry.value(SpeedLimitName).toString().toLongLong());
     // A standing this version does not know is none: the task waits for the user.
     const QJsonValue stood = entry.value(StandingName);
     whole.StoodAs = stood == RunningText  ? TaskRecord::Standing::Running

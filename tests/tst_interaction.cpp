@@ -404,6 +404,8 @@ private Q_SLOTS:
         QTest::newRow("not INI") << QByteArray("\x01\xff[[ ==") << "11|1|queued";
         QTest::newRow("not a boolean")
             << QByteArray("[General]\nqueueWhenBusy=maybe\n") << "11|1|queued";
+        QTest::newRow("not a limit")
+            << QByteArray("[General]\nspeedLimitKBps=-5\n") << "11|1|queued";
     }
     void settings()
     {
@@ -437,6 +439,41 @@ private Q_SLOTS:
             outcome);
         w_->ui().menuQueue->trigger();
         QCOMPARE(Settings::read().queueWhenBusy, w_->ui().menuQueue->isChecked());
+    }
+
+    // 限速… for all downloads is a setting read at start; a task's own is
+    // kept with the task across a restart. A cancelled dialog changes nothing.
+    void limits()
+    {
+        const QByteArray wasHome = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasHome); });
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        Settings kept;
+        kept.speedLimitKBps = 64;
+        QVERIFY(kept.write());
+        open();
+        QCOMPARE(w_->engine().speedLimit(), 64 * 1024);
+        int answer = 0;  // 0: cancel
+        QStringList asked;
+        fake_->driveDialog = [&](QDialog &d) {
+            auto &input = static_cast<QInputDialog &>(d);
+            asked << d.windowTitle() + input.labelText() + QString::number(input.intValue());
+            input.setIntValue(answer);
+            answer ? input.accept() : input.reject();
+        };
+        w_->AddNewUrl("http://h/a");
+        select(1);
+        for (QAction *entry : {w_->ui().menuLimit, w_->ui().menuTaskLimit})
+            for (const int kb : {0, 128})
+                answer = kb, entry->trigger();
+        const QString label = "限速每秒最多下载多少KB（0为不限速）：";
+        QCOMPARE(asked, QStringList({label + "64", label + "64", label + "0", label + "0"}));
+        QCOMPARE(std::pair(Settings::read().speedLimitKBps, w_->engine().speedLimit()),
+                 std::pair(128ll, 128ll * 1024));
+        w_->close();
+        open();
+        QCOMPARE(w_->DownTask(1).SpeedLimit, 128 * 1024);
     }
 
     // Row indices are 16-bit: the list reads, adds and keeps 32766 tasks at

@@ -87,6 +87,8 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     connect(ui_.menuDel, &QAction::triggered, this, &frmDown::menuDel_Click);
     connect(ui_.menuStartAll, &QAction::triggered, this, &frmDown::menuStartAll_Click);
     connect(ui_.menuStopAll, &QAction::triggered, this, &frmDown::menuStopAll_Click);
+    connect(ui_.menuLimit, &QAction::triggered, this, &frmDown::menuLimit_Click);
+    connect(ui_.menuTaskLimit, &QAction::triggered, this, &frmDown::menuTaskLimit_Click);
     connect(ui_.menuQueue, &QAction::toggled, this, [this](bool on) {
         settings_.queueWhenBusy = on;
         engine().setQueueRetries(on);
@@ -181,6 +183,7 @@ void frmDown::applySettings()
     ui_.menuQueue->setChecked(settings_.queueWhenBusy);
     ui_.menuResume->setChecked(settings_.resumeAtStart);
     engine().setQueueRetries(settings_.queueWhenBusy);
+    engine().setSpeedLimit(settings_.speedLimitKBps * 1024);
 }
 
 void frmDown::resumeTasks()

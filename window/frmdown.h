@@ -92,6 +92,9 @@ public:
     void menuStartAll_Click();
     // 全部停止: the queue emptied, retries cancelled, every download stopped.
     void menuStopAll_Click();
+    // 限速…: the limit for all downloads together, and the selected task's own.
+    void menuLimit_Click();
+    void menuTaskLimit_Click();
     void mnuzv_Click();
     void Timer1_Timer();
     void LView_DblClick();

@@ -127,6 +127,7 @@ void buildMenus(frmDownUi &w, QMainWindow &window)
     w.menuQueue->setCheckable(true);
     w.menuResume = namedAction(w.menusetup, QStringLiteral("启动时继续下载"), "menuResume");
     w.menuResume->setCheckable(true);
+    w.menuLimit = namedAction(w.menusetup, QStringLiteral("限速…"), "menuLimit");
 
     w.menuHelp = bar->addMenu(QStringLiteral("帮助(&H)"));
     w.menuHelp->setObjectName(QStringLiteral("menuHelp"));
@@ -138,6 +139,7 @@ void buildMenus(frmDownUi &w, QMainWindow &window)
     w.mnuTask->addAction(w.menuDel);
     w.mnuTask->addAction(w.menuStartAll);
     w.mnuTask->addAction(w.menuStopAll);
+    w.menuTaskLimit = namedAction(w.mnuTask, QStringLiteral("限速…"), "menuTaskLimit");
 }
 
 }  // namespace

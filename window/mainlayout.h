@@ -44,6 +44,8 @@ struct frmDownUi {
     QAction *menuDel = nullptr;
     QAction *menuQueue = nullptr;   // 忙时排队, checkable
     QAction *menuResume = nullptr;  // 启动时继续下载, checkable
+    QAction *menuLimit = nullptr;      // 限速… for all downloads together
+    QAction *menuTaskLimit = nullptr;  // 限速… for the selected task (context menu)
     QAction *mnuzv = nullptr;
 
     // Creates every control in `window`, which takes the caption, colours
