@@ -115,6 +115,23 @@ private Q_SLOTS:
         }
     }
 
+    // A speed limit holds over TLS too: each second on the engine's clock lets
+    // in what it allows, and no more (what the header took is not in the file).
+    void limitedTls()
+    {
+        EngineFixture f;
+        f.engine.setSpeedLimit(100000);
+        const int row = f.addTask(
+            QString("https://127.0.0.1:%1/f.bin").arg(tlsPorts_[certs_.good]), "f.bin");
+        QVERIFY(f.start(row));
+        for (qint64 most = 100000; most <= 300000; most += 100000) {
+            f.clockMs += 1000, f.engine.limitTick();
+            QTRY_VERIFY(f.task(row).GotSize >= most - 400);
+            QTest::qWait(50);  // a read past the limit would land by now
+            QVERIFY(f.task(row).GotSize <= most);
+        }
+    }
+
     // The proxy is asked for the server by its name, with the default port
     // when the URL has none; the server gets the request as a direct one
     // would send it, and neither is sent what belongs to the other.
