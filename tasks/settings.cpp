@@ -12,6 +12,9 @@ namespace {
 const QString QueueWhenBusyKey = QStringLiteral("queueWhenBusy");
 const QString ResumeAtStartKey = QStringLiteral("resumeAtStart");
 const QString SpeedLimitKey = QStringLiteral("speedLimitKBps");
+const QString AskKey = QStringLiteral("askWhereToSave");
+const QString DownloadFolderKey = QStringLiteral("downloadFolder");
+const QString LastFolderKey = QStringLiteral("lastFolder");
 
 // Every line a section, a comment, or a key QSettings could have written
 // (it escapes anything else as %XX) and its value, all of it UTF-8.
@@ -78,7 +81,10 @@ Settings Settings::read(bool *unreadable)
         ok = file.status() == QSettings::NoError
              && readBool(file, QueueWhenBusyKey, &s.queueWhenBusy)
              && readBool(file, ResumeAtStartKey, &s.resumeAtStart)
-             && readLimit(file, SpeedLimitKey, &s.speedLimitKBps);
+             && readLimit(file, SpeedLimitKey, &s.speedLimitKBps)
+             && readBool(file, AskKey, &s.askWhereToSave);
+        s.downloadFolder = file.value(DownloadFolderKey).toString();
+        s.lastFolder = file.value(LastFolderKey).toString();
     }
     if (!ok) {
         s = Settings();
@@ -94,6 +100,9 @@ bool Settings::write() const
     file.setValue(QueueWhenBusyKey, queueWhenBusy);
     file.setValue(ResumeAtStartKey, resumeAtStart);
     file.setValue(SpeedLimitKey, speedLimitKBps);
+    file.setValue(AskKey, askWhereToSave);
+    file.setValue(DownloadFolderKey, downloadFolder);
+    file.setValue(LastFolderKey, lastFolder);
     file.sync();
     return file.status() == QSettings::NoError;
 }

@@ -9,6 +9,9 @@ struct Settings {
     bool queueWhenBusy = true;  // 忙时排队: a start while both slots are busy waits its turn
     bool resumeAtStart = true;  // 启动时继续下载: what ran or waited at exit goes on
     qint64 speedLimitKBps = 0;  // 限速: all downloads together, KB (1024 bytes) a second; 0: none
+    bool askWhereToSave = true;  // 保存时询问: the save dialog at a task's first start
+    QString downloadFolder;      // 下载文件夹; empty: the desktop's download folder
+    QString lastFolder;          // where the save dialog was last answered
 
     static QString path();
     // The settings in the file (the defaults for those it lacks). A file that

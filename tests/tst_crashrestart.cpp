@@ -105,7 +105,9 @@ private Q_SLOTS:
         const QByteArray wasHome = qgetenv("XDG_CONFIG_HOME");
         const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasHome); });
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-        QVERIFY((resume || Settings{true, false}.write()));
+        Settings off;
+        off.resumeAtStart = false;
+        QVERIFY(resume || off.write());
         frmDown w(fakeSeams(std::make_shared<FakeSeamsState>()), saved.path());
         const auto outcome = [&] {
             QString started;

@@ -1,6 +1,8 @@
 // The window's widgets on their own: every control at its place, the drop
 // window, the block map as painted, and the add-task dialog.
+#include "support/fakehost.h"
 #include "support/fakeseams.h"
+#include "support/scriptedserver.h"
 #include "widgets/blockmappanel.h"
 #include "widgets/minform.h"
 #include "widgets/tasklistview.h"
@@ -195,6 +197,56 @@ private Q_SLOTS:
             = (places(m.centralWidget()) + places(m.minForm()) + places(&add)).join('\n');
         const QByteArray digest = QCryptographicHash::hash(all.toUtf8(), QCryptographicHash::Sha1);
         QVERIFY2(digest.toHex().startsWith("16badc4cd6d4"), qPrintable(all));
+    }
+
+    // With 保存时询问 off, files go straight into the download folder (made
+    // when missing) under the URL's clean name, numbered where a file is
+    // there or another task holds the path; a folder that cannot be made
+    // gives the home folder and says so. 下载文件夹… and 保存时询问 are kept.
+    void savingWithoutAsking_data()
+    {
+        QTest::addColumn<QString>("folder");  // inside the temporary folder unless absolute
+        QTest::newRow("made when missing") << "dl";
+        QTest::newRow("cannot be made") << "/proc/zipvane";
+    }
+    void savingWithoutAsking()
+    {
+        QFETCH(QString, folder);
+        QTemporaryDir dir;
+        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME"), wasHome = qgetenv("HOME");
+        const auto restore = qScopeGuard(
+            [&] { qputenv("XDG_CONFIG_HOME", wasConfig), qputenv("HOME", wasHome); });
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        qputenv("HOME", dir.filePath("home").toUtf8());
+        Settings s;
+        s.askWhereToSave = false, s.downloadFolder = QDir(dir.path()).absoluteFilePath(folder);
+        QVERIFY(s.write());
+        const QString lands = folder.startsWith('/') ? QDir::homePath() : s.downloadFolder;
+        QVERIFY(QDir().mkpath(lands));
+        QFile theirs(lands + "/f.bin");  // not ours to write over
+        QVERIFY(theirs.open(QIODevice::WriteOnly) && theirs.write("theirs") && theirs.flush());
+        ScriptedServer server;
+        server.addScript({{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"}});
+        auto fake = std::make_shared<FakeSeamsState>();
+        frmDown m(fakeSeams(fake), dir.path());
+        const QString url = QString("http://127.0.0.1:%1/").arg(server.port());
+        for (const QString &path : {"a/f.bin?x=1", "b/f.bin", "c/%E4%B8%8B.bin#f"}) {
+            m.AddNewUrl(url + path);
+            m.ui().LView->setCurrentItem(m.ui().LView->topLevelItem(m.rowCount() - 1));
+            m.LView_DblClick();
+        }
+        QTRY_VERIFY(m.rowState(1) == "ok" && m.rowState(2) == "ok" && m.rowState(3) == "ok");
+        QCOMPARE(
+            QStringList({m.DownTask(1).FilePath, m.DownTask(2).FilePath, m.DownTask(3).FilePath}),
+            QStringList({lands + "/f (1).bin", lands + "/f (2).bin", lands + "/下.bin"}));
+        QCOMPARE(readFile(lands + "/f.bin") + readFile(lands + "/f (2).bin"), "theirsabc");
+        QCOMPARE(std::pair(fake->saveSuggestions.size(),
+                           m.logText().contains("下载文件夹无法创建：" + s.downloadFolder)),
+                 std::pair(qsizetype(0), folder.startsWith('/')));
+        fake->folder = dir.filePath("other");
+        m.ui().menuFolder->trigger(), m.ui().menuAsk->trigger();
+        QCOMPARE(std::pair(Settings::read().downloadFolder, Settings::read().askWhereToSave),
+                 std::pair(dir.filePath("other"), true));
     }
 
     // The drop window's figures show on hover while another window is active.

@@ -89,6 +89,11 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     connect(ui_.menuStopAll, &QAction::triggered, this, &frmDown::menuStopAll_Click);
     connect(ui_.menuLimit, &QAction::triggered, this, &frmDown::menuLimit_Click);
     connect(ui_.menuTaskLimit, &QAction::triggered, this, &frmDown::menuTaskLimit_Click);
+    connect(ui_.menuFolder, &QAction::triggered, this, &frmDown::menuFolder_Click);
+    connect(ui_.menuAsk, &QAction::toggled, this, [this](bool on) {
+        settings_.askWhereToSave = on;
+        settings_.write();
+    });
     connect(ui_.menuQueue, &QAction::toggled, this, [this](bool on) {
         settings_.queueWhenBusy = on;
         engine().setQueueRetries(on);
@@ -182,6 +187,7 @@ void frmDown::applySettings()
         appendLog(QStringLiteral("设置文件无法读取，已使用默认设置：") + Settings::path());
     ui_.menuQueue->setChecked(settings_.queueWhenBusy);
     ui_.menuResume->setChecked(settings_.resumeAtStart);
+    ui_.menuAsk->setChecked(settings_.askWhereToSave);
     engine().setQueueRetries(settings_.queueWhenBusy);
     engine().setSpeedLimit(settings_.speedLimitKBps * 1024);
 }

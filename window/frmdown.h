@@ -95,6 +95,8 @@ public:
     // 限速…: the limit for all downloads together, and the selected task's own.
     void menuLimit_Click();
     void menuTaskLimit_Click();
+    // 下载文件夹…: where files go when the save dialog is not asked.
+    void menuFolder_Click();
     void mnuzv_Click();
     void Timer1_Timer();
     void LView_DblClick();
@@ -140,6 +142,14 @@ private:
     void startAllNext(int run);
     // The settings read; resumes what ran or waited in the queue at exit.
     void applySettings();
+    // The download folder, made if missing; the home folder where it cannot be.
+    QString downloadFolder();
+    // Opens the save dialog for row `r` (its uncertain path, or the folder
+    // answered last with the URL's clean name) and remembers the folder of
+    // the answer.
+    void askSavePath(int r, const Seams::SaveAnswer &answer);
+    // The path a task gets without asking.
+    QString automaticPath(int r);
     void resumeTasks();
     // The start handler's answer to a start that could not connect.
     void showStartFailed(int slot, bool byUser);

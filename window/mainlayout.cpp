@@ -128,6 +128,9 @@ void buildMenus(frmDownUi &w, QMainWindow &window)
     w.menuResume = namedAction(w.menusetup, QStringLiteral("启动时继续下载"), "menuResume");
     w.menuResume->setCheckable(true);
     w.menuLimit = namedAction(w.menusetup, QStringLiteral("限速…"), "menuLimit");
+    w.menuFolder = namedAction(w.menusetup, QStringLiteral("下载文件夹…"), "menuFolder");
+    w.menuAsk = namedAction(w.menusetup, QStringLiteral("保存时询问"), "menuAsk");
+    w.menuAsk->setCheckable(true);
 
     w.menuHelp = bar->addMenu(QStringLiteral("帮助(&H)"));
     w.menuHelp->setObjectName(QStringLiteral("menuHelp"));

@@ -42,10 +42,12 @@ struct frmDownUi {
     QAction *menuStopAll = nullptr;
     QAction *menuquit = nullptr;
     QAction *menuDel = nullptr;
-    QAction *menuQueue = nullptr;   // 忙时排队, checkable
-    QAction *menuResume = nullptr;  // 启动时继续下载, checkable
+    QAction *menuQueue = nullptr;      // 忙时排队, checkable
+    QAction *menuResume = nullptr;     // 启动时继续下载, checkable
     QAction *menuLimit = nullptr;      // 限速… for all downloads together
     QAction *menuTaskLimit = nullptr;  // 限速… for the selected task (context menu)
+    QAction *menuFolder = nullptr;     // 下载文件夹…
+    QAction *menuAsk = nullptr;        // 保存时询问, checkable
     QAction *mnuzv = nullptr;
 
     // Creates every control in `window`, which takes the caption, colours

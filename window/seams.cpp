@@ -49,6 +49,10 @@ Seams Seams::real()
         });
         dialog->open();
     };
+    s.chooseFolder = [](QWidget *parent, const QString &start) -> std::optional<QString> {
+        const QString chosen = QFileDialog::getExistingDirectory(parent, {}, start);
+        return chosen.isEmpty() ? std::nullopt : std::optional<QString>(chosen);
+    };
     s.message = [](QWidget *parent, const QString &text) {
         QMessageBox::information(parent, Title, text, QMessageBox::Ok);
     };

@@ -20,6 +20,8 @@ struct Seams {
     using SaveAnswer = std::function<void(std::optional<QString> path)>;
     std::function<void(QWidget *parent, const QString &suggestedName, SaveAnswer answer)>
         saveFileName;
+    // A folder chosen by the user, starting from `start`; nothing when cancelled.
+    std::function<std::optional<QString>(QWidget *parent, const QString &start)> chooseFolder;
     // A message box titled "Zipvane" with an OK button.
     std::function<void(QWidget *parent, const QString &text)> message;
     // A message box titled "Zipvane" with OK and Cancel; true for OK.

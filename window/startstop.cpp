@@ -49,9 +49,7 @@ void frmDown::LView_DblClick()
     // A path read back without its whole value may name another file: the
     // user chooses again, starting from it.
     if (DownTask(r).PathUncertain) {
-        asking_.insert(r);
-        seams_.saveFileName(this, DownTask(r).FilePath, [this, r](std::optional<QString> chosen) {
-            asking_.remove(r);
+        askSavePath(r, [this, r](std::optional<QString> chosen) {
             if (!chosen || chosen->isEmpty() || model().running(r)
                 || model().state(r) == TaskState::Queued)
                 return;
@@ -99,9 +97,12 @@ bool frmDown::startRow(int r, bool quiet)
     }
     if (!DownTask(r).FilePath.isEmpty())
         return startWithPath(r, DownTask(r).FilePath);
-    asking_.insert(r);
-    seams_.saveFileName(this, url.mFile, [this, r](std::optional<QString> chosen) {
-        asking_.remove(r);
+    if (!settings_.askWhereToSave) {
+        // Kept at once: the next task's name must see this one taken.
+        DownTask(r).FilePath = automaticPath(r);
+        return startWithPath(r, DownTask(r).FilePath);
+    }
+    askSavePath(r, [this, r](std::optional<QString> chosen) {
         // Marked, started or queued meanwhile: the user has changed their mind.
         if (!chosen || chosen->isEmpty() || model().running(r) || model().marked(r)
             || model().state(r) == TaskState::Queued)
@@ -182,12 +183,10 @@ void frmDown::startAllNext(int run)
         model().forgetRetries(r);
         const TaskRecord &rec = DownTask(r);
         UrlParts url;
-        if ((rec.FilePath.isEmpty() || rec.PathUncertain) && analyzeUrl(rec.Url, url)) {
+        const bool ask = rec.PathUncertain || (rec.FilePath.isEmpty() && settings_.askWhereToSave);
+        if (ask && analyzeUrl(rec.Url, url)) {
             // Its path before its turn: a cancelled dialog passes it over.
-            asking_.insert(r);
-            const QString suggested = rec.FilePath.isEmpty() ? url.mFile : rec.FilePath;
-            seams_.saveFileName(this, suggested, [this, r, run](std::optional<QString> chosen) {
-                asking_.remove(r);
+            askSavePath(r, [this, r, run](std::optional<QString> chosen) {
                 if (run != startAllRun_)
                     return;
                 if (chosen && !chosen->isEmpty() && !model().running(r) && !model().marked(r)

@@ -5,6 +5,8 @@
 #include "window/seams.h"
 
 #include <QDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 #include <memory>
 
@@ -22,6 +24,8 @@ struct FakeSeamsState {
     qint64 nowMs = 1000;  // the clock, moved by the test
     // Runs instead of a modal dialog; the dialog stays open unless it closes itself.
     std::function<void(QDialog &)> driveDialog = [](QDialog &) {};
+    // The folder the folder dialog answers with (nothing: cancelled).
+    std::optional<QString> folder;
     // The tray is always there: its notices as "title: text", its menu's signals for the test.
     QStringList notices;
     TrayIcon *tray = nullptr;
@@ -43,12 +47,17 @@ inline Seams fakeSeams(const std::shared_ptr<FakeSeamsState> &s)
 {
     Seams seams;
     seams.saveFileName = [s](QWidget *, const QString &suggested, Seams::SaveAnswer answer) {
-        s->saveSuggestions << suggested;
+        // A name in the download folder is kept by name alone.
+        const QFileInfo path(suggested);
+        const bool downloads
+            = path.path() == QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        s->saveSuggestions << (downloads ? path.fileName() : suggested);
         if (s->holdSaveDialog)
             s->heldSaveAnswer = std::move(answer);
         else
             answer(s->savePath);
     };
+    seams.chooseFolder = [s](QWidget *, const QString &) { return s->folder; };
     seams.message = [s](QWidget *, const QString &text) { s->messages << text; };
     seams.askOkCancel = [s](QWidget *, const QString &text) {
         s->questions << text;
