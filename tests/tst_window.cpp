@@ -230,7 +230,7 @@ private Q_SLOTS:
         auto fake = std::make_shared<FakeSeamsState>();
         frmDown m(fakeSeams(fake), dir.path());
         const QString url = QString("http://127.0.0.1:%1/").arg(server.port());
-        for (const QString &path : {"a/f.bin?x=1", "b/f.bin", "c/%E4%B8%8B.bin#f"}) {
+        for (const char *path : {"a/f.bin?x=1", "b/f.bin", "c/%E4%B8%8B.bin#f"}) {
             m.AddNewUrl(url + path);
             m.ui().LView->setCurrentItem(m.ui().LView->topLevelItem(m.rowCount() - 1));
             m.LView_DblClick();
@@ -247,6 +247,52 @@ private Q_SLOTS:
         m.ui().menuFolder->trigger(), m.ui().menuAsk->trigger();
         QCOMPARE(std::pair(Settings::read().downloadFolder, Settings::read().askWhereToSave),
                  std::pair(dir.filePath("other"), true));
+    }
+
+    // The task menu's actions on a complete task and on one that downloads:
+    // open the file (a complete one only) and its folder, copy the address,
+    // delete the task with its file (asked first; a running one is stopped).
+    void taskActions()
+    {
+        ScriptedServer server;
+        server.addScript({{"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"},
+                          0,
+                          ScriptedServer::End::KeepOpen});
+        const QString done = dir_.filePath("done.bin"), running = dir_.filePath("run.bin");
+        QFile file(done);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("abc") == 3 && file.flush());
+        main_->DownTask(1).FilePath = done, main_->DownTask(1).FileSize = 3;
+        main_->DownTask(1).GotSize = 3;
+        main_->AddNewUrl(QString("http://127.0.0.1:%1/run.bin").arg(server.port()));
+        fake_->savePath = running;
+        const auto select = [&](int row) {
+            main_->ui().LView->setCurrentItem(main_->ui().LView->topLevelItem(row - 1));
+        };
+        select(4), main_->LView_DblClick();
+        QTRY_COMPARE(main_->DownTask(4).GotSize, 3);
+        QStringList enabled;
+        for (const int row : {1, 4}) {
+            select(row), main_->LView_MouseUp(Qt::RightButton, {});
+            enabled << QString::number(main_->ui().menuOpenFile->isEnabled());
+            main_->ui().mnuTask->hide();
+            for (QAction *a :
+                 {main_->ui().menuOpenFile, main_->ui().menuOpenFolder, main_->ui().menuCopyUrl})
+                a->trigger();
+        }
+        QCOMPARE(enabled.join(""), "10");
+        QCOMPARE(fake_->opened, QStringList({QUrl::fromLocalFile(done).toString(),
+                                             QUrl::fromLocalFile(dir_.path()).toString(),
+                                             QUrl::fromLocalFile(dir_.path()).toString()}));
+        QCOMPARE(fake_->clipboard, main_->DownTask(4).Url);
+        fake_->answerOk = false, select(1), main_->ui().menuDelFile->trigger();
+        QVERIFY(QFile::exists(done));
+        fake_->answerOk = true;
+        for (const int row : {1, 4})
+            select(row), main_->ui().menuDelFile->trigger();
+        QCOMPARE(fake_->questions.last(), "确定要删除这个任务和它的文件吗？" + running);
+        QVERIFY(!QFile::exists(done) && !QFile::exists(running));
+        QVERIFY(main_->engine().slotFree(1) && main_->model().marked(1)
+                && main_->model().marked(4));
     }
 
     // The drop window's figures show on hover while another window is active.

@@ -43,8 +43,12 @@ void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
         DrawDownPic(0, 0, r.FileSize, r.GotSize);
     }
 
-    if (button == Qt::RightButton)
+    if (button == Qt::RightButton) {
+        ui_.menuOpenFile->setEnabled(isComplete(r));
+        ui_.menuOpenFolder->setEnabled(!r.FilePath.isEmpty());
+        ui_.menuDelFile->setEnabled(!model().marked(SelRow));
         ui_.mnuTask->popup(globalPos);
+    }
 }
 
 void frmDown::showDetails(int row)

@@ -97,6 +97,12 @@ public:
     void menuTaskLimit_Click();
     // 下载文件夹…: where files go when the save dialog is not asked.
     void menuFolder_Click();
+    // The selected task's 打开文件 (when complete), 打开所在文件夹, 复制URL,
+    // and 删除任务和文件 (asked first: stopped, marked as 删除 does, its file gone).
+    void menuOpenFile_Click();
+    void menuOpenFolder_Click();
+    void menuCopyUrl_Click();
+    void menuDelFile_Click();
     void mnuzv_Click();
     void Timer1_Timer();
     void LView_DblClick();

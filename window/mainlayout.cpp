@@ -143,6 +143,10 @@ void buildMenus(frmDownUi &w, QMainWindow &window)
     w.mnuTask->addAction(w.menuStartAll);
     w.mnuTask->addAction(w.menuStopAll);
     w.menuTaskLimit = namedAction(w.mnuTask, QStringLiteral("限速…"), "menuTaskLimit");
+    w.menuOpenFile = namedAction(w.mnuTask, QStringLiteral("打开文件"), "menuOpenFile");
+    w.menuOpenFolder = namedAction(w.mnuTask, QStringLiteral("打开所在文件夹"), "menuOpenFolder");
+    w.menuCopyUrl = namedAction(w.mnuTask, QStringLiteral("复制URL"), "menuCopyUrl");
+    w.menuDelFile = namedAction(w.mnuTask, QStringLiteral("删除任务和文件"), "menuDelFile");
 }
 
 }  // namespace

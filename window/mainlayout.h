@@ -47,7 +47,12 @@ struct frmDownUi {
     QAction *menuLimit = nullptr;      // 限速… for all downloads together
     QAction *menuTaskLimit = nullptr;  // 限速… for the selected task (context menu)
     QAction *menuFolder = nullptr;     // 下载文件夹…
-    QAction *menuAsk = nullptr;        // 保存时询问, checkable
+    // The selected task's actions (context menu).
+    QAction *menuOpenFile = nullptr;
+    QAction *menuOpenFolder = nullptr;
+    QAction *menuCopyUrl = nullptr;
+    QAction *menuDelFile = nullptr;
+    QAction *menuAsk = nullptr;  // 保存时询问, checkable
     QAction *mnuzv = nullptr;
 
     // Creates every control in `window`, which takes the caption, colours

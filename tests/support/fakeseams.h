@@ -24,6 +24,7 @@ struct FakeSeamsState {
     qint64 nowMs = 1000;  // the clock, moved by the test
     // Runs instead of a modal dialog; the dialog stays open unless it closes itself.
     std::function<void(QDialog &)> driveDialog = [](QDialog &) {};
+    QStringList opened;  // URLs given to the desktop to open
     // The folder the folder dialog answers with (nothing: cancelled).
     std::optional<QString> folder;
     // The tray is always there: its notices as "title: text", its menu's signals for the test.
@@ -67,7 +68,7 @@ inline Seams fakeSeams(const std::shared_ptr<FakeSeamsState> &s)
     seams.setClipboardText = [s](const QString &text) { s->clipboard = text; };
     seams.endProgram = [] {};
     seams.monotonicMs = [s] { return s->nowMs; };
-    seams.openUrl = [](const QString &) {};
+    seams.openUrl = [s](const QString &url) { s->opened << url; };
     seams.trayIcon = [s](QObject *parent) { return s->tray = new RecordingTray(parent, s); };
     seams.execModal = [s](QDialog &dialog) {
         s->driveDialog(dialog);

@@ -1,0 +1,47 @@
+// The selected task's actions from the task list's menu: open its file or
+// its folder (through the desktop), copy its address, delete it with its file.
+#include "window/frmdown.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+void frmDown::menuOpenFile_Click()
+{
+    const int row = selectedRow();
+    if (row >= 1 && isComplete(DownTask(row)))
+        seams_.openUrl(QUrl::fromLocalFile(DownTask(row).FilePath).toString());
+}
+
+void frmDown::menuOpenFolder_Click()
+{
+    const int row = selectedRow();
+    if (row >= 1 && !DownTask(row).FilePath.isEmpty())
+        seams_.openUrl(QUrl::fromLocalFile(QFileInfo(DownTask(row).FilePath).path()).toString());
+}
+
+void frmDown::menuCopyUrl_Click()
+{
+    const int row = selectedRow();
+    if (row >= 1)
+        seams_.setClipboardText(DownTask(row).Url);
+}
+
+void frmDown::menuDelFile_Click()
+{
+    const int row = selectedRow();
+    if (row < 1)
+        return;
+    const QString path = DownTask(row).FilePath;
+    if (!seams_.askOkCancel(this, QStringLiteral("确定要删除这个任务和它的文件吗？") + path))
+        return;
+    DownEngine &eng = engine();
+    for (int slot = 1; slot <= 2; ++slot) {
+        if (eng.DownRow[slot] == row)
+            eng.stopSlot(slot);
+    }
+    model().mark(row);
+    // Its thread has stopped writing: nothing more can land in the file.
+    if (!path.isEmpty())
+        QFile::remove(path);
+}
