@@ -15,6 +15,8 @@ const QString SpeedLimitKey = QStringLiteral("speedLimitKBps");
 const QString AskKey = QStringLiteral("askWhereToSave");
 const QString DownloadFolderKey = QStringLiteral("downloadFolder");
 const QString LastFolderKey = QStringLiteral("lastFolder");
+const QString GeometryKey = QStringLiteral("windowGeometry");
+const QString MaximizedKey = QStringLiteral("windowMaximized");
 
 // Every line a section, a comment, or a key QSettings could have written
 // (it escapes anything else as %XX) and its value, all of it UTF-8.
@@ -82,7 +84,9 @@ Settings Settings::read(bool *unreadable)
              && readBool(file, QueueWhenBusyKey, &s.queueWhenBusy)
              && readBool(file, ResumeAtStartKey, &s.resumeAtStart)
              && readLimit(file, SpeedLimitKey, &s.speedLimitKBps)
-             && readBool(file, AskKey, &s.askWhereToSave);
+             && readBool(file, AskKey, &s.askWhereToSave)
+             && readBool(file, MaximizedKey, &s.windowMaximized);
+        s.windowGeometry = file.value(GeometryKey).toByteArray();
         s.downloadFolder = file.value(DownloadFolderKey).toString();
         s.lastFolder = file.value(LastFolderKey).toString();
     }
@@ -103,6 +107,8 @@ bool Settings::write() const
     file.setValue(AskKey, askWhereToSave);
     file.setValue(DownloadFolderKey, downloadFolder);
     file.setValue(LastFolderKey, lastFolder);
+    file.setValue(GeometryKey, windowGeometry);
+    file.setValue(MaximizedKey, windowMaximized);
     file.sync();
     return file.status() == QSettings::NoError;
 }

@@ -3,6 +3,7 @@
 // "Zipvane/Zipvane.conf" under the user's configuration folder
 // ($XDG_CONFIG_HOME, else ~/.config). Read in one place, at start-up; a
 // setting the user changes is written at once.
+#include <QByteArray>
 #include <QString>
 
 struct Settings {
@@ -12,6 +13,8 @@ struct Settings {
     bool askWhereToSave = true;  // 保存时询问: the save dialog at a task's first start
     QString downloadFolder;      // 下载文件夹; empty: the desktop's download folder
     QString lastFolder;          // where the save dialog was last answered
+    QByteArray windowGeometry;   // the main window's size and place, as Qt saves them
+    bool windowMaximized = false;
 
     static QString path();
     // The settings in the file (the defaults for those it lacks). A file that

@@ -295,6 +295,41 @@ private Q_SLOTS:
                 && main_->model().marked(4));
     }
 
+    // A larger window gives its extra width to the list, its URL column and
+    // the tab control, and shares the extra height between list and tabs;
+    // the legend keeps its size at the right edge. Its size comes back at
+    // the next start.
+    void grows()
+    {
+        QTemporaryDir dir;
+        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasConfig); });
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        QSize designed;
+        {
+            frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
+            m.show();
+            designed = m.size();
+            m.resize(designed + QSize(200, 101));
+            QTRY_COMPARE(m.centralWidget()->width(), 483 + 200);
+            const auto &ui = m.ui();
+            const QRect list = ui.LView->geometry(), tabs = ui.SSTab1->geometry(),
+                        legend = ui.Frame2->geometry(), info = ui.txtInfo->geometry();
+            QCOMPARE(QList<QRect>({list, tabs, legend, info}),
+                     QList<QRect>({QRect(4, 16, 473 + 200, 165 + 50),
+                                   QRect(4, 378, 333 + 200, 253 + 51),
+                                   QRect(344 + 200, 328 + 50, 137, 253),
+                                   QRect(4, 20, 413 + 200, 229 + 51)}));
+            QCOMPARE(ui.LView->columnWidth(0), 233 + 200);
+            m.close();
+        }
+        frmDown again(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
+        again.show();
+        QCOMPARE(again.size(), designed + QSize(200, 101));
+        again.setWindowState(Qt::WindowMaximized), again.close();
+        QVERIFY(Settings::read().windowMaximized);
+    }
+
     // The drop window's figures show on hover while another window is active.
     void dropWindowTooltip()
     {

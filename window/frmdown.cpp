@@ -53,7 +53,7 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     ui_.LView->setHeaderLabels({QStringLiteral("URL地址"), QStringLiteral("大小"),
                                 QStringLiteral("已下载大小"), QStringLiteral("时间")});
     // Together the columns are exactly as wide as the list.
-    ui_.LView->setColumnWidth(0, ui_.LView->width() - 240);
+    ui_.LView->setColumnWidth(0, ui_.LView->width() - frmDownUi::FixedColumnsWidth);
     for (int column = 1; column < 4; ++column)
         ui_.LView->setColumnWidth(column, 80);
     // The figures of a running download, after these: the list scrolls to them.
@@ -192,6 +192,11 @@ void frmDown::applySettings()
     ui_.menuQueue->setChecked(settings_.queueWhenBusy);
     ui_.menuResume->setChecked(settings_.resumeAtStart);
     ui_.menuAsk->setChecked(settings_.askWhereToSave);
+    // Qt puts a window saved on a screen that is gone back on one that is there.
+    if (!settings_.windowGeometry.isEmpty())
+        restoreGeometry(settings_.windowGeometry);
+    if (settings_.windowMaximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
     engine().setQueueRetries(settings_.queueWhenBusy);
     engine().setSpeedLimit(settings_.speedLimitKBps * 1024);
 }

@@ -1,5 +1,7 @@
-// The main window's controls. The layout is fixed: every place and size is
-// the designer's twips value over 15, and nothing moves at run time.
+// The main window's controls. At the window's first size every place and
+// size is the designer's twips value over 15; a larger window gives its
+// extra width to the list and the tab control and shares its extra height
+// between them, the legend keeping its size at the right edge.
 #include "window/mainlayout.h"
 
 #include "widgets/blockmappanel.h"
@@ -16,11 +18,15 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QResizeEvent>
 #include <QTabBar>
 #include <QTextBrowser>
 #include <QTimer>
+#include <functional>
 
 namespace {
+
+constexpr int TabHeight = 20;
 
 QPlainTextEdit *logBox(QWidget *parent, const char *name, const QRect &geometry)
 {
@@ -45,7 +51,7 @@ void buildTabControl(frmDownUi &w, QWidget *central)
 {
     w.SSTab1 = place(new QWidget(central), "SSTab1", twipsRect(60, 4920, 4995, 3795));
     const QRect whole(QPoint(0, 0), w.SSTab1->size());
-    constexpr int tabHeight = 20;
+    constexpr int tabHeight = TabHeight;
 
     auto *pane = place(new QFrame(w.SSTab1), "SSTab1Pane",
                        QRect(0, tabHeight - 1, whole.width(), whole.height() - tabHeight + 1));
@@ -149,7 +155,52 @@ void buildMenus(frmDownUi &w, QMainWindow &window)
     w.menuDelFile = namedAction(w.mnuTask, QStringLiteral("删除任务和文件"), "menuDelFile");
 }
 
+// Calls back with the new size of the widget it watches.
+class ResizeWatcher : public QObject {
+public:
+    ResizeWatcher(QObject *parent, std::function<void(QSize)> resized)
+        : QObject(parent), resized_(std::move(resized))
+    {}
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            resized_(static_cast<QResizeEvent *>(event)->size());
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void(QSize)> resized_;
+};
+
 }  // namespace
+
+void frmDownUi::fitTo(const QSize &client)
+{
+    const int wider = qMax(0, client.width() - pixelsFromTwips(7245));
+    const int taller = qMax(0, client.height() - pixelsFromTwips(8760));
+    const int listTaller = taller / 2, tabsTaller = taller - listTaller;
+    const auto grown = [](const QRect &r, int dx, int dy, int dw, int dh) {
+        return r.translated(dx, dy).adjusted(0, 0, dw, dh);
+    };
+    WebBrowser1->setGeometry(grown(twipsRect(0, 0, 7185, 1650), 0, 0, wider, 0));
+    Frame1->setGeometry(grown(twipsRect(0, 1680, 7215, 3132), 0, 0, wider, listTaller));
+    LView->setGeometry(grown(twipsRect(60, 240, 7095, 2475), 0, 0, wider, listTaller));
+    lblTishi->setGeometry(grown(twipsRect(120, 2760, 6975, 255), 0, listTaller, wider, 0));
+    SSTab1->setGeometry(grown(twipsRect(60, 4920, 4995, 3795), 0, listTaller, wider, tabsTaller));
+    const QRect whole(QPoint(0, 0), SSTab1->size());
+    if (auto *pane = SSTab1->findChild<QFrame *>(QStringLiteral("SSTab1Pane")))
+        pane->setGeometry(0, TabHeight - 1, whole.width(), whole.height() - TabHeight + 1);
+    SSTab1Tabs->setGeometry(0, 0, whole.width(), TabHeight);
+    for (int i = 0; i < 3; ++i) {
+        SSTab1Pages[i]->setGeometry(whole);
+        Pic[i]->setGeometry(grown(twipsRect(60, 360, 6192, 3372), 0, 0, wider, tabsTaller));
+    }
+    for (QPlainTextEdit *box : {txtInfo, txtFile})
+        box->setGeometry(grown(twipsRect(60, 300, 6192, 3432), 0, 0, wider, tabsTaller));
+    Frame2->setGeometry(twipsRect(5160, 4920, 2055, 3795).translated(wider, listTaller));
+    // The URL column takes the extra width; the others keep theirs.
+    LView->setColumnWidth(0, LView->width() - FixedColumnsWidth);
+}
 
 void frmDownUi::setupUi(QMainWindow &w)
 {
@@ -168,11 +219,11 @@ void frmDownUi::setupUi(QMainWindow &w)
 
     auto *central = new QWidget(&w);
     central->setObjectName(QStringLiteral("centralWidget"));
-    central->setFixedSize(pixelsFromTwips(7245), pixelsFromTwips(8760));
+    // Never smaller than the designed client area; it starts at that size.
+    central->setMinimumSize(pixelsFromTwips(7245), pixelsFromTwips(8760));
     w.setCentralWidget(central);
-    // Not resizable: the window is exactly the menu bar and the client area.
-    w.layout()->setSizeConstraint(QLayout::SetFixedSize);
-    w.setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    w.resize(w.minimumSizeHint());
+    central->installEventFilter(new ResizeWatcher(central, [this](QSize size) { fitTo(size); }));
 
     WebBrowser1 = place(new QTextBrowser(central), "WebBrowser1", twipsRect(0, 0, 7185, 1650));
     WebBrowser1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -187,6 +238,8 @@ void frmDownUi::setupUi(QMainWindow &w)
 
     buildTabControl(*this, central);
     buildLegend(*this, central);
+
+    fitTo(central->minimumSize());
 
     Timer1 = new QTimer(&w);
     Timer1->setObjectName(QStringLiteral("Timer1"));

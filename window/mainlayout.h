@@ -15,6 +15,7 @@ class QTabBar;
 class QTextBrowser;
 class QTimer;
 class QWidget;
+class QSize;
 class TaskListView;
 
 struct frmDownUi {
@@ -54,6 +55,12 @@ struct frmDownUi {
     QAction *menuDelFile = nullptr;
     QAction *menuAsk = nullptr;  // 保存时询问, checkable
     QAction *mnuzv = nullptr;
+
+    // Places every control for a client area of `client` (never smaller
+    // than the designed one).
+    void fitTo(const QSize &client);
+    // 大小, 已下载大小 and 时间 together: the URL column has the rest of the list.
+    static constexpr int FixedColumnsWidth = 240;
 
     // Creates every control in `window`, which takes the caption, colours
     // and fixed size of the main window.

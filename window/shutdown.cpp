@@ -39,6 +39,12 @@ void frmDown::saveLastList()
 
 void frmDown::closeEvent(QCloseEvent *event)
 {
+    // Its size and place for the next start, once the user has seen it.
+    if (isVisible() && !isMinimized()) {
+        settings_.windowGeometry = saveGeometry();
+        settings_.windowMaximized = isMaximized();
+        settings_.write();
+    }
     saveLastList();
     seams_.endProgram();
     // Only reached when ending the program is not real (under test).
