@@ -290,6 +290,18 @@ void DownEngine::CloseSocket(const std::shared_ptr<clsDown> &session, int slot, 
         endConnectWait(slot, session, false);
 }
 
+void DownEngine::urlChangeAnswered(const clsDown &session, bool otherFile)
+{
+    const int row = session.WhichDown;
+    if (row <= 0 || !model_.task(row).UrlChanged)
+        return;
+    TaskRecord &task = model_.task(row);
+    task.UrlChanged = false;
+    if (otherFile)
+        host_.appendLog(QStringLiteral("新地址的文件与原来的不同，将从头下载：") + task.Url);
+    model_.recordChanged();
+}
+
 void DownEngine::endTask(const clsDown &session, int row, EndReason reason)
 {
     const TaskRecord &task = model_.task(row);
@@ -670,8 +682,10 @@ void DownEngine::Wsock_DataArrival(int Index, const SlotReport &r)
         break;
     case SaveResult::Ok200:
         host_.appendLog(url + QStringLiteral("开始下载"));
+        urlChangeAnswered(*session, session->startBytes > 0);
         break;
     case SaveResult::Partial206:
+        urlChangeAnswered(*session, false);
         host_.appendLog(url + QStringLiteral("开始从") + QString::number(rangeStart)
                         + QStringLiteral("断点续传下载"));
         break;
@@ -691,9 +705,20 @@ void DownEngine::Wsock_DataArrival(int Index, const SlotReport &r)
     case SaveResult::WriteFail:
         CloseSocket(Index, EndReason::WriteFailed);
         break;
-    case SaveResult::Changed:
+    case SaveResult::Changed: {
+        const int row = session->WhichDown;
+        const bool newAddress = row > 0 && model_.task(row).UrlChanged;
+        if (newAddress)
+            urlChangeAnswered(*session, true);
         CloseSocket(Index, EndReason::ServerChanged);
+        if (newAddress && !closing_) {
+            // Nothing on disk is of this file: from the first byte, first in line.
+            TaskRecord &task = model_.task(row);
+            task.GotSize = 0, task.FileSize = 0, task.SizeOpen = false, task.Validator.clear();
+            model_.enqueue(row, true);
+        }
         break;
+    }
     case SaveResult::LocalChanged:
         CloseSocket(Index, EndReason::LocalChanged);
         break;

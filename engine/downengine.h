@@ -198,6 +198,9 @@ private:
     // What becomes of the task on `row` as `session` ends with `reason`:
     // complete, waiting for a retry, in error or stopped.
     void endTask(const clsDown &session, int row, EndReason reason);
+    // The first answer since the task's address was changed; `otherFile`:
+    // it is another file than the one on disk (the log says so).
+    void urlChangeAnswered(const clsDown &session, bool otherFile);
     // Books a retry when one may be made; false when none is.
     bool bookRetry(const clsDown &session, int row, EndReason reason);
     // Starts the first due retry on a free slot, or queues the due ones.

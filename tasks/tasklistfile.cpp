@@ -95,6 +95,7 @@ const QLatin1String StandingName("state"), QueuePlaceName("queue"), RunningText(
     QueuedText("queued");
 // The task's own speed limit in bytes a second, as text; none when it has none.
 const QLatin1String SpeedLimitName("limit");
+const QLatin1String UrlChangedName("urlChanged");
 
 // The fields that name a task: a record's slot is keyed by them as stored.
 constexpr Field NamingFields[]
@@ -131,6 +132,8 @@ QJsonObject entryFor(const TaskRecord &r)
     }
     if (r.SpeedLimit > 0)
         entry.insert(SpeedLimitName, QString::number(r.SpeedLimit));
+    if (r.UrlChanged)
+        entry.insert(UrlChangedName, true);
     if (r.StoodAs == TaskRecord::Standing::Running)
         entry.insert(StandingName, RunningText);
     if (r.StoodAs == TaskRecord::Standing::Queued) {
@@ -171,6 +174,7 @@ std::optional<TaskRecord> applied(const QJsonObject &entry, const TaskRecord &r)
     }
     // A limit that is not a number of bytes is none.
     whole.SpeedLimit = qMax(0ll, entry.value(SpeedLimitName).toString().toLongLong());
+    whole.UrlChanged = entry.value(UrlChangedName).toBool();
     // A standing this version does not know is none: the task waits for the user.
     const QJsonValue stood = entry.value(StandingName);
     whole.StoodAs = stood == RunningText  ? TaskRecord::Standing::Running

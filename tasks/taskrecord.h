@@ -28,6 +28,10 @@ struct TaskRecord {
     // This task's own speed limit in bytes a second, 0 for none (within the
     // limit for all downloads). Kept in the companion file.
     qint64 SpeedLimit = 0;
+    // The user gave the task a new address since its last answer: the next
+    // answer tells whether the bytes on disk are of the same file. Kept in
+    // the companion file.
+    bool UrlChanged = false;
     // How the task stood when the list was written, for the next start to
     // go on with it: running (or about to retry), queued at QueuePlace
     // (from 1), or neither. Kept in the companion file.

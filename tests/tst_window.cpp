@@ -330,6 +330,68 @@ private Q_SLOTS:
         QVERIFY(Settings::read().windowMaximized);
     }
 
+    // 修改URL… on a task with 5 of its 10 bytes: the new address's answer
+    // keeps the progress when it is the same file; another file (another
+    // size, or a 200 for the whole) starts over and the log says so. An
+    // unusable or listed address changes nothing.
+    void changeUrl_data()
+    {
+        QTest::addColumn<QByteArrayList>("answers");
+        QTest::addColumn<QString>("typed");  // "%1": the new server's address
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray part = "HTTP/1.1 206 P\r\nETag: \"v1\"\r\nContent-Range: bytes 5-";
+        QTest::newRow("same file")
+            << QByteArrayList{part + "9/10\r\n\r\n56789"} << "%1" << QByteArray("0123456789");
+        QTest::newRow("another size")
+            << QByteArrayList{part + "11/12\r\n\r\n5678901",
+                              "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew"}
+            << "%1" << QByteArray("new");
+        QTest::newRow("the whole again")
+            << QByteArrayList{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew"} << "%1"
+            << QByteArray("new");
+        QTest::newRow("unusable") << QByteArrayList{} << "ftp://x/f" << QByteArray("01234");
+        QTest::newRow("listed") << QByteArrayList{} << "http://h/b" << QByteArray("01234");
+    }
+    void changeUrl()
+    {
+        QFETCH(QByteArrayList, answers);
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, file);
+        ScriptedServer server;
+        for (const QByteArray &answer : answers)
+            server.addScript({{answer}});
+        QTemporaryDir dir;
+        auto fake = std::make_shared<FakeSeamsState>();
+        frmDown m(fakeSeams(fake), dir.path());
+        m.AddNewUrl("http://h/a"), m.AddNewUrl("http://h/b");
+        const QString path = dir.filePath("f.bin"),
+                      next = typed.arg(QString("http://127.0.0.1:%1/f").arg(server.port()));
+        QFile had(path);
+        QVERIFY(had.open(QIODevice::WriteOnly) && had.write("01234") == 5 && had.flush());
+        TaskRecord &task = m.DownTask(1);
+        task.FilePath = path, task.FileSize = 10, task.GotSize = 5, task.Validator = "\"v1\"";
+        fake->driveDialog = [&](QDialog &d) {
+            QCOMPARE(d.windowTitle() + static_cast<QInputDialog &>(d).labelText(),
+                     "修改URL新的URL地址：");
+            static_cast<QInputDialog &>(d).setTextValue(next);
+            d.accept();
+        };
+        m.ui().LView->setCurrentItem(m.ui().LView->topLevelItem(0));
+        m.ui().menuChangeUrl->trigger();
+        const bool changed = !answers.isEmpty();
+        QCOMPARE(m.rowUrl(1), changed ? next : "http://h/a");
+        if (changed) {
+            m.LView_DblClick();
+            QTRY_VERIFY2(m.rowState(1) == "ok", qPrintable(m.logText()));
+        }
+        QCOMPARE(readFile(path), file);
+        QCOMPARE(m.logText().contains("新地址的文件与原来的不同，将从头下载：" + next),
+                 file == "new");
+        QCOMPARE(fake->messages.join(""), typed.startsWith("ftp") ? "无法识别的URL地址：ftp://x/f"
+                                          : changed               ? ""
+                                                    : "该URL已经在下载队列中了！");
+    }
+
     // The drop window's figures show on hover while another window is active.
     void dropWindowTooltip()
     {

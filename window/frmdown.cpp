@@ -93,6 +93,7 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     connect(ui_.menuOpenFile, &QAction::triggered, this, &frmDown::menuOpenFile_Click);
     connect(ui_.menuOpenFolder, &QAction::triggered, this, &frmDown::menuOpenFolder_Click);
     connect(ui_.menuCopyUrl, &QAction::triggered, this, &frmDown::menuCopyUrl_Click);
+    connect(ui_.menuChangeUrl, &QAction::triggered, this, &frmDown::menuChangeUrl_Click);
     connect(ui_.menuDelFile, &QAction::triggered, this, &frmDown::menuDelFile_Click);
     connect(ui_.menuAsk, &QAction::toggled, this, [this](bool on) {
         settings_.askWhereToSave = on;

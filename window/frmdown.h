@@ -102,6 +102,9 @@ public:
     void menuOpenFile_Click();
     void menuOpenFolder_Click();
     void menuCopyUrl_Click();
+    // 修改URL…: a new address, checked as the add dialog checks one, for the
+    // task's next start.
+    void menuChangeUrl_Click();
     void menuDelFile_Click();
     void mnuzv_Click();
     void Timer1_Timer();

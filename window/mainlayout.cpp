@@ -152,6 +152,7 @@ void buildMenus(frmDownUi &w, QMainWindow &window)
     w.menuOpenFile = namedAction(w.mnuTask, QStringLiteral("打开文件"), "menuOpenFile");
     w.menuOpenFolder = namedAction(w.mnuTask, QStringLiteral("打开所在文件夹"), "menuOpenFolder");
     w.menuCopyUrl = namedAction(w.mnuTask, QStringLiteral("复制URL"), "menuCopyUrl");
+    w.menuChangeUrl = namedAction(w.mnuTask, QStringLiteral("修改URL…"), "menuChangeUrl");
     w.menuDelFile = namedAction(w.mnuTask, QStringLiteral("删除任务和文件"), "menuDelFile");
 }
 

@@ -52,6 +52,7 @@ struct frmDownUi {
     QAction *menuOpenFile = nullptr;
     QAction *menuOpenFolder = nullptr;
     QAction *menuCopyUrl = nullptr;
+    QAction *menuChangeUrl = nullptr;
     QAction *menuDelFile = nullptr;
     QAction *menuAsk = nullptr;  // 保存时询问, checkable
     QAction *mnuzv = nullptr;

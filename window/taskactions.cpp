@@ -2,8 +2,13 @@
 // its folder (through the desktop), copy its address, delete it with its file.
 #include "window/frmdown.h"
 
+#include "engine/analyzeurl.h"
+#include "widgets/tasklistview.h"
+
 #include <QFile>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QTreeWidgetItem>
 #include <QUrl>
 
 void frmDown::menuOpenFile_Click()
@@ -25,6 +30,33 @@ void frmDown::menuCopyUrl_Click()
     const int row = selectedRow();
     if (row >= 1)
         seams_.setClipboardText(DownTask(row).Url);
+}
+
+void frmDown::menuChangeUrl_Click()
+{
+    const int row = selectedRow();
+    if (row < 1)
+        return;
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("changeUrlDialog"));
+    dialog.setWindowTitle(QStringLiteral("修改URL"));
+    dialog.setLabelText(QStringLiteral("新的URL地址："));
+    dialog.setTextValue(DownTask(row).Url);
+    if (seams_.execModal(dialog) != QDialog::Accepted)
+        return;
+    const QString url = dialog.textValue();
+    if (url == DownTask(row).Url || refuseDuplicate(url, this))
+        return;
+    UrlParts parts;
+    if (!analyzeUrl(url, parts)) {
+        seams_.message(this, QStringLiteral("无法识别的URL地址：") + url);
+        return;
+    }
+    DownTask(row).Url = url;
+    DownTask(row).UrlChanged = true;
+    if (QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1))
+        item->setText(0, url);
+    listChanged();
 }
 
 void frmDown::menuDelFile_Click()
