@@ -29,12 +29,14 @@ Q_DECLARE_METATYPE(QVector<R>)
 Q_DECLARE_METATYPE(std::optional<WriteStep>)
 
 // Tasks whose records cut them: URLs past 180 bytes, paths past 50, sizes of
-// 2 GiB and more; A and B alike in all a record keeps of URL, path and proxy.
+// 2 GiB and more, proxy accounts past 20 bytes; A and B alike in all a record
+// keeps of URL, path and proxy.
 R task(const QString &name, qint64 size, qint64 got, const QString &validator = {})
 {
     R r{0, "http://h/" + QString(180, 'u') + name, "/nowhere/" + QString(50, 'p') + name, size,
         got};
     r.UseProxy = -1, r.ProxyHost = "proxy", r.ProxyPort = 3128, r.Validator = validator;
+    r.ProxyUser = QString(25, 'n'), r.ProxyPass = "пароль";
     return r;
 }
 const qint64 GiB = 1LL << 30;
@@ -163,6 +165,10 @@ private Q_SLOTS:
                                 + QByteArray(50, 'h') + QByteArray::fromHex("901f")
                                 + "\xd3\xc3\xbb\xa7" + QByteArray(16, 'n') + "\xc3\xdc\xc2\xeb "
                                 + QByteArray(15, 'w');
+        // The largest size a record holds is that size, not "2 GiB or more".
+        r.FileSize = INT_MAX;
+        QVERIFY(write(list, {r}) && !read(list).records.value(0).SizeOpen);
+        r.FileSize = 70000;
         QVERIFY(write(list, {r}));
         QCOMPARE(load(QFile(list)).toHex(' '), full.toHex(' '));
         QCOMPARE(encodeRecord(read(list).records.value(0)).toHex(' '), full.toHex(' '));
