@@ -4,8 +4,136 @@
 // host names, through a proxy that keeps what it is sent.
 #include "support/fakehost.h"
 #include "support/realservers.h"
-#include "support/recordingproxy.h"
-#include "support/tlscerts.h"
+
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrl>
+
+// Certificates made for one test run with the openssl command: a CA this
+// process trusts (never the system's store), a server certificate for
+// 127.0.0.1 signed by it, one for the name "localhost" alone (not for its
+// address), and bad ones (self-signed, expired, for another host name), all
+// with one key; `error` is empty when everything was made.
+struct TestCertificates {
+    QString error;
+    QString ca, key, good, localhost, selfSigned, expired, otherHost;
+};
+
+static TestCertificates makeTestCertificates(const QString &folder)
+{
+    const QDir d(folder);
+    TestCertificates c{{},
+                       d.filePath("ca.pem"),
+                       d.filePath("server.key"),
+                       d.filePath("good.pem"),
+                       d.filePath("localhost.pem"),
+                       d.filePath("self.pem"),
+                       d.filePath("expired.pem"),
+                       d.filePath("other.pem")};
+    const QString caKey = d.filePath("ca.key"), csr = d.filePath("server.csr");
+    const auto run = [&c](const QStringList &args) {
+        QProcess p;
+        p.start("openssl", args);
+        if (!c.error.isEmpty() || (p.waitForFinished(30000) && p.exitCode() == 0))
+            return c.error.isEmpty();
+        c.error = "openssl " + args.join(' ') + ": " + p.readAllStandardError();
+        return false;
+    };
+    // Each signed certificate: its validity in days and its subjectAltName.
+    const auto sign = [&](const QString &out, const char *days, const char *altName,
+                          const QString &request) {
+        QFile ext(out + ".ext");
+        ext.open(QIODevice::WriteOnly);
+        ext.write(QByteArray("subjectAltName=") + altName + "\n");
+        ext.close();
+        return run({"x509", "-req", "-in", request, "-CA", c.ca, "-CAkey", caKey,
+                    "-CAcreateserial", "-days", days, "-extfile", ext.fileName(), "-out", out});
+    };
+    run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Zipvane test CA", "-days",
+         "2", "-keyout", caKey, "-out", c.ca});
+    run({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout", c.key,
+         "-out", csr});
+    run({"req", "-new", "-key", c.key, "-subj", "/CN=other.invalid", "-out", csr + ".other"});
+    run({"req", "-new", "-key", c.key, "-subj", "/CN=localhost", "-out", csr + ".localhost"});
+    sign(c.good, "2", "IP:127.0.0.1", csr);
+    sign(c.localhost, "2", "DNS:localhost", csr + ".localhost");
+    sign(c.expired, "-1", "IP:127.0.0.1", csr);  // it ended a day before it began
+    sign(c.otherHost, "2", "DNS:other.invalid", csr + ".other");
+    run({"x509", "-req", "-in", csr, "-signkey", c.key, "-days", "2", "-out", c.selfSigned});
+    if (c.error.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(c.ca);
+        QSslConfiguration::setDefaultConfiguration(tls);
+    }
+    return c;
+}
+
+// A loopback HTTP proxy that keeps the header of every request it is sent (a
+// CONNECT, or a request in absolute form), one per connection, and then joins
+// the connection to the server it names: a CONNECT after its 200, any other
+// request by passing it on as it came. The name is resolved here, as a proxy
+// does; only loopback names are reached (anything else is answered 403), and a
+// port can be taken elsewhere (443 and 80 cannot be listened on without root).
+class RecordingProxy : public QTcpServer {
+public:
+    RecordingProxy()
+    {
+        listen(QHostAddress::LocalHost, freeLoopbackPort());
+        connect(this, &QTcpServer::newConnection, this, [this] {  // once per connection
+            QTcpSocket *client = nextPendingConnection();
+            connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+            connect(client, &QTcpSocket::readyRead, client, [this, client] {
+                const QByteArray got = client->property("got").toByteArray() + client->readAll();
+                client->setProperty("got", got);
+                if (got.contains("\r\n\r\n")) {
+                    client->disconnect(client, &QTcpSocket::readyRead, nullptr, nullptr);
+                    join(client, got);
+                }
+            });
+        });
+    }
+
+    quint16 port() const { return serverPort(); }
+    const QList<QByteArray> &headers() const { return headers_; }
+    QMap<quint16, quint16> portFor;  // a port asked for -> the port reached instead
+
+private:
+    void join(QTcpSocket *client, const QByteArray &bytes)
+    {
+        const QByteArray header = bytes.left(bytes.indexOf("\r\n\r\n") + 4);
+        headers_.append(header);
+        const QList<QByteArray> words = header.left(header.indexOf("\r\n")).split(' ');
+        const bool tunnel = words.value(0) == "CONNECT";
+        const QUrl to(QString::fromLatin1((tunnel ? "//" : "") + words.value(1)));
+        if (to.host() != "localhost" && to.host() != "127.0.0.1") {
+            client->write("HTTP/1.1 403 Forbidden\r\n\r\n"), client->disconnectFromHost();
+            return;
+        }
+        auto *server = new QTcpSocket(client);
+        const auto pass = [](QTcpSocket *from, QTcpSocket *into) { into->write(from->readAll()); };
+        connect(client, &QTcpSocket::readyRead, server, [=] { pass(client, server); });
+        connect(server, &QTcpSocket::readyRead, client, [=] { pass(server, client); });
+        connect(server, &QTcpSocket::disconnected, client,
+                [=] { pass(server, client), client->disconnectFromHost(); });
+        connect(client, &QTcpSocket::disconnected, server, &QTcpSocket::disconnectFromHost);
+        connect(server, &QTcpSocket::connected, client, [=] {
+            server->setProperty("up", true);
+            if (tunnel)
+                client->write("HTTP/1.1 200 Connection established\r\n\r\n");
+        });
+        connect(server, &QTcpSocket::errorOccurred, client, [=] {
+            if (!server->property("up").toBool())
+                client->write("HTTP/1.1 502 Bad Gateway\r\n\r\n"), client->disconnectFromHost();
+        });
+        const quint16 asked = quint16(to.port(tunnel ? 443 : 80));
+        // Written before the connection stands, it goes out once it does.
+        server->connectToHost(to.host(), portFor.value(asked, asked));
+        server->write(tunnel ? bytes.mid(header.size()) : bytes);
+    }
+    QList<QByteArray> headers_;
+};
 
 // The URL's scheme and certificate, the proxy's password (none: direct), and
 // the row's state with what the log must say.

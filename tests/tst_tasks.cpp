@@ -1,9 +1,9 @@
 // The tasks' roads on the model and the engine alone, no widgets linked:
 // start, drop, retry, delete, stop and close, the queue, each against a
 // loopback server, checked by what the server was asked and what the model says.
+#include "engine/downsocket.h"
 #include "support/fakehost.h"
 #include "support/scriptedserver.h"
-#include "support/testsockets.h"
 
 #include <QSemaphore>
 #include <QThread>
@@ -13,6 +13,27 @@
 #include <unistd.h>
 
 static const QByteArray File(10000, 'q');
+
+// A real socket whose first read that brings bytes hangs until the gate is
+// released: a slot's thread that does not answer. `hung` is released as it
+// begins to hang.
+class HangSocket : public DownSocket {
+public:
+    HangSocket(QSemaphore &hung, QSemaphore &gate, int index, QObject *parent)
+        : DownSocket(index, parent), hung_(hung), gate_(gate)
+    {}
+    QByteArray GetData() override
+    {
+        QByteArray data = DownSocket::GetData();
+        if (!data.isEmpty() && !hanging_)
+            hanging_ = true, hung_.release(), gate_.acquire();
+        return data;
+    }
+
+private:
+    QSemaphore &hung_, &gate_;
+    bool hanging_ = false;
+};
 
 class tst_Tasks : public QObject {
     Q_OBJECT
