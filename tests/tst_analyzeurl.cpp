@@ -12,11 +12,8 @@ struct Case {
     // "Connection" (the GET line holds TARGET, the Host line HOST); or
     // "unusable".
     QString url, want;
-    // Through the proxy, its account, the task's size, count and validator.
-    bool viaProxy = false;
-    QString user = {}, pass = {};
-    qint64 size = 0, got = 0;
-    QString validator = {};
+    // Proxy, account and sizes; the URL's parts are filled in.
+    RequestInput in = {};
 };
 Q_DECLARE_METATYPE(Case)
 
@@ -32,34 +29,27 @@ private Q_SLOTS:
         QTest::newRow("port, query, resumed")
             << Case{"http://h:65535/f?a=%20",
                     "h,65535,f?a=%20|/f?a=%20|h:65535|Range: bytes=3000000000-",
-                    false,
-                    "u",
-                    "p",
-                    4000000000,
-                    3000000000};
+                    {false, {}, {}, {}, "u", "p", 4000000000, 3000000000, false, {}}};
         // The file's validator right after the Range line, and only with one;
         // a count past the known size asks for the whole file again.
-        QTest::newRow("validator, count past the size") << Case{
-            "http://h/f", "h,80,f|/f|h|Range: bytes=0-|If-Range: \"x-1\"", false, {}, {}, 100, 101,
-            "\"x-1\""};
+        QTest::newRow("validator, count past the size")
+            << Case{"http://h/f",
+                    "h,80,f|/f|h|Range: bytes=0-|If-Range: \"x-1\"",
+                    {false, {}, {}, {}, {}, {}, 100, 101, false, "\"x-1\""}};
         QTest::newRow("validator, no length")
-            << Case{"http://h/f", "h,80,f|/f|h", false, {}, {}, 0, 7, "v"};
+            << Case{"http://h/f", "h,80,f|/f|h", {false, {}, {}, {}, {}, {}, 0, 7, false, "v"}};
         QTest::newRow("ipv6, port, no length")
             << Case{"http://[::1]:8080/d/f", "::1,8080,f|/d/f|[::1]:8080"};
         // Through a proxy: the whole URL, and the Base64 text of the GBK
         // bytes of "ACCOUNT:PASSWORD" when there is an account.
         const QString date = "Mon, 07 Dec 2026 07:06:38 GMT";
+        const RequestInput proxied{true, {}, {}, {}, "用户", "密码x", 100, 0, false, date};
         QTest::newRow("proxy, Chinese account, nothing yet")
             << Case{"http://h/f",
                     "h,80,f|http://h/f|h|Proxy-Authorization: Basic 08O7pzrD3MLreA==|Range: "
                     "bytes=0-|If-Range: "
                         + date,
-                    true,
-                    "用户",
-                    "密码x",
-                    100,
-                    0,
-                    date};
+                    proxied};
         // Control characters would go straight into the request line.
         for (const char *form : {"http://h%1/f", "http://h/a%1b"})
             for (int c = 0; c < 0x80; c = c == 0x1F ? 0x7F : c + 1)
@@ -73,14 +63,13 @@ private Q_SLOTS:
         QCOMPARE(analyzeUrl(c.url, p), c.want != "unusable");
         if (c.want == "unusable")
             return;
-        const RequestInput in{c.viaProxy, p.mPath, c.url, p.mHost, c.user,
-                              c.pass,     c.size,  c.got, false,   c.validator};
+        c.in.mPath = p.mPath, c.in.DownUrl = c.url, c.in.mHost = p.mHost;
         QStringList want = c.want.split(u'|');
         const char *fixed = "|Accept: */*|Accept-Language: zh-cn|Accept-Encoding: identity";
         want[1] = "GET " + want[1] + " HTTP/1.1" + fixed + "|User-Agent: Zipvane1.0";
         want[2] = "Host: " + want[2];
         const QStringList parts{p.mConnectHost, QString::number(p.mPort), p.mFile};
-        QCOMPARE(parts.join(u',') + "\r\n" + BuildRequest(in),
+        QCOMPARE(parts.join(u',') + "\r\n" + BuildRequest(c.in),
                  QString(want.join(u'|') + "|Connection: close||").replace(u'|', "\r\n"));
     }
 
