@@ -1,6 +1,7 @@
 // The real window against a scripted loopback server: drops on the list and
 // on the drop window, the keyboard, the whole road of one task through stops, restarts and
-// a shortened file to a byte-identical copy, a full list; and what it keeps of
+// a shortened file to a byte-identical copy, a full list, the queue after a
+// kill; and what it keeps of
 // its tasks: the list written as it changes, a list folder that goes away, a
 // path a record cut, a proxy without a usable port, a local file changed under
 // a running download, and the log's length.
@@ -404,6 +405,63 @@ private Q_SLOTS:
             QCOMPARE(w_->DownTask(row).GotSize, QFileInfo(dir_->filePath(names[row - 1])).size());
         }
         QCOMPARE(server_->requests().size(), 2);
+    }
+
+    // The list as a kill leaves it while a and x run (x marked, so not
+    // listed) and c, then b, wait in the queue: a window started on a copy of
+    // it runs a first, then c and b in their order, the queue going on past
+    // c, which is not found; or, without 启动时继续下载, nothing.
+    void queueAfterKill_data()
+    {
+        QTest::addColumn<bool>("resume");
+        QTest::newRow("resumed") << true;
+        QTest::newRow("not resumed") << false;
+    }
+    void queueAfterKill()
+    {
+        QFETCH(bool, resume);
+        ScriptedServer missing;
+        missing.addScript(ScriptedServer::split("HTTP/1.1 404 Not Found\r\n\r\n"));
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n";
+        for (const QByteArray &answer : {head, head, head + QByteArray(5000, 'z')})
+            server_->addScript(
+                {{answer},
+                 0,
+                 answer == head ? ScriptedServer::End::KeepOpen : ScriptedServer::End::Close});
+        open();
+        for (const char *name : {"a", "x", "b", "c"}) {
+            const quint16 port = *name == 'c' ? missing.port() : server_->port();
+            w_->AddNewUrl(QString("http://127.0.0.1:%1/%2").arg(port).arg(name));
+            w_->DownTask(w_->rowCount()).FilePath = dir_->filePath(name);
+        }
+        for (const int row : {1, 2, 4, 3})
+            dblClick(row);
+        select(2), w_->menuDel_Click();
+        const auto listed = [](const QString &folder) {  // each task's standing and queue place
+            QStringList stood;
+            for (const TaskRecord &r :
+                 TaskListFile::read(folder + "/" + TaskListFile::FileName).records)
+                stood << r.Url.right(1) + QString::number(int(r.StoodAs))
+                             + QString::number(r.QueuePlace);
+            return stood.join(' ');
+        };
+        QTRY_COMPARE(listed(dir_->path()), "a10 b22 c21");
+        QTRY_COMPARE(server_->requests().size(), 2);
+        QTemporaryDir after;  // what is on disk now is all a kill would leave
+        for (const QString &path : {list(), TaskListFile::companionPath(list())})
+            QVERIFY(QFile::copy(path, after.filePath(QFileInfo(path).fileName())));
+        QVERIFY((resume || Settings{true, false}.write()));
+        frmDown again(fakeSeams(std::make_shared<FakeSeamsState>()), after.path());
+        const auto outcome = [&] {
+            QString started;
+            for (const QString &line : again.logText().split("\r\n").filter("开始下载："))
+                started += line.right(1);
+            return again.rowState(1) + again.rowState(2) + again.rowState(3) + " " + started + " "
+                   + listed(after.path());
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(
+            outcome(), resume ? "okokerror acb a00 b00 c00" : "stopstopstop  a00 b00 c00", 20000);
+        QCOMPARE(server_->requests().size(), resume ? 4 : 2);
     }
 
     // The settings file, as read at start-up: the menus' checks, the log,

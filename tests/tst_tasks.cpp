@@ -88,59 +88,6 @@ private Q_SLOTS:
         QCOMPARE(f.model.listedRecords().size(), what.startsWith("delete") ? 0 : 1);
     }
 
-    // Five tasks queued in an order of their own run unattended, two at a
-    // time, each started in its turn as a slot frees (the server sees them in
-    // that order; the first two come together), also when one ends in error.
-    void queueRunsItself_data()
-    {
-        QTest::addColumn<int>("notFound");  // the connection answered 404; 0 none
-        QTest::newRow("all complete") << 0;
-        QTest::newRow("the third is not found") << 3;
-    }
-    void queueRunsItself()
-    {
-        QFETCH(int, notFound);
-        ScriptedServer server;
-        for (int c = 1; c <= 5; ++c) {
-            // Each holds its slot a little longer than the one before it.
-            server.addScript(c == notFound ? ScriptedServer::split("HTTP/1.1 404 No\r\n\r\n")
-                                           : ScriptedServer::Script{
-                                               {"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n",
-                                                File.left(5000), File.mid(5000)},
-                                               20 * c});
-        }
-        EngineFixture f;
-        const QList<int> order{3, 1, 5, 2, 4};
-        for (int row = 1; row <= 5; ++row)
-            f.addTask(QString("http://127.0.0.1:%1/%2").arg(server.port()).arg(row),
-                      QString::number(row));
-        int most = 0;
-        QObject::connect(&f.model, &TaskModel::stateChanged, [&] {
-            int running = 0;
-            for (int row = 1; row <= 5; ++row)
-                running += f.model.running(row);
-            most = qMax(most, running);
-        });
-        for (const int row : order)
-            f.model.enqueue(row);
-        const auto states = [&] {
-            QStringList s;
-            for (const int row : order)
-                s << f.state(row);
-            return s.join(' ');
-        };
-        QStringList want(5, "ok");
-        if (notFound)
-            want[notFound - 1] = "error";
-        QTRY_COMPARE_WITH_TIMEOUT(states(), want.join(' '), 20000);
-        QStringList asked;
-        for (const QByteArray &request : server.requests())
-            asked << request.mid(5, 1);
-        std::sort(asked.begin(), asked.begin() + 2);
-        QCOMPARE(asked.join(""), "13524");
-        QCOMPARE(most, 2);
-    }
-
     // A retry that falls due while both slots are busy goes before the
     // tasks already queued, and starts on the next slot that frees.
     void dueRetryHeadsTheQueue()
