@@ -299,26 +299,31 @@ private Q_SLOTS:
 
     // A stop (double-click) or a delete (删除) through the handlers, on
     // either slot, while the connection is made (a TLS handshake the server
-    // never answers), while the header arrives and while the body does; then
-    // the server drops the connection. Nothing is retried, the slot is free,
-    // a stopped task keeps its count equal to its file, a deleted one is
-    // left out of the list.
+    // never answers), while the header arrives, while the body does, and once
+    // the server dropped it and its retry waits (a delete, 全部停止 or a
+    // close: a double-click there starts it again); then the server is gone
+    // and the retry's time comes. No retry is
+    // made, the slot is free, a stopped task keeps its count equal to its
+    // file, a deleted one is left out of the list.
     void stopsAndDeletes_data()
     {
         QTest::addColumn<int>("slot");
         QTest::addColumn<QString>("phase");
-        QTest::addColumn<bool>("del");
+        QTest::addColumn<QString>("action");
         for (int slot : {1, 2})
-            for (const char *phase : {"connect", "header", "body"})
-                for (bool del : {false, true})
-                    QTest::addRow("slot %d, %s, %s", slot, phase, del ? "delete" : "stop")
-                        << slot << QString(phase) << del;
+            for (const char *phase : {"connect", "header", "body", "waiting"})
+                for (const char *action : {"stop", "delete"})
+                    if (qstrcmp(phase, "waiting") || qstrcmp(action, "stop"))
+                        QTest::addRow("slot %d, %s, %s", slot, phase, action)
+                            << slot << QString(phase) << QString(action);
+        for (const char *action : {"stop all", "close"})
+            QTest::addRow("slot 1, waiting, %s", action) << 1 << "waiting" << QString(action);
     }
     void stopsAndDeletes()
     {
         QFETCH(int, slot);
         QFETCH(QString, phase);
-        QFETCH(bool, del);
+        QFETCH(QString, action);
         ScriptedServer silent;  // slot 1 waits on it when the test is on slot 2
         const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
         server_->addScript({{phase == "header" ? head.left(20) : head + QByteArray(30000, 'b')},
@@ -343,20 +348,28 @@ private Q_SLOTS:
         } else {
             QTRY_COMPARE(w_->DownTask(row).GotSize, qint64(30000));
         }
-        if (del) {
+        if (phase == "waiting") {
+            server_.reset();  // dropped at 30000 of 100000: a retry is booked
+            QTRY_VERIFY(w_->engine().retryPending(row));
+        }
+        if (action == "delete") {
             select(row), w_->ui().menuDel->trigger();
+        } else if (action == "stop all") {
+            w_->ui().menuStopAll->trigger();
+        } else if (action == "close") {
+            w_->close();
         } else {
             dblClick(row);
             QVERIFY(w_->engine().slotFree(slot));
         }
-        server_.reset();  // the connection drops
+        server_.reset();
         QTRY_VERIFY(w_->engine().slotFree(slot));
         fake_->nowMs += 6000, w_->Timer1_Timer();
-        QVERIFY(w_->engine().slotFree(slot) && !w_->engine().retryPending(row));
-        const qint64 onDisk = QFileInfo(dir_->filePath("f")).size();
-        QCOMPARE(w_->DownTask(row).GotSize, onDisk);
+        QVERIFY(w_->engine().slotFree(slot) && !w_->logText().contains("次重试："));
+        QVERIFY(action == "close" || !w_->engine().retryPending(row));
+        QCOMPARE(w_->DownTask(row).GotSize, QFileInfo(dir_->filePath("f")).size());
         w_->close();
-        QCOMPARE(listedUrls().contains(url), !del);
+        QCOMPARE(listedUrls().contains(url), action != "delete");
     }
 
     // 全部开始 over seven tasks, one complete and one marked: the first two

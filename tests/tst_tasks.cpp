@@ -1,6 +1,6 @@
 // The tasks' roads on the model and the engine alone, no widgets linked:
-// start, drop, retry, delete, stop and close, the queue, each against a
-// loopback server, checked by what the server was asked and what the model says.
+// a retry ahead of the queue, a close with a redirect unread, a stop of a
+// hung thread, each against a loopback server, checked by what the server was asked and what the model says.
 #include "engine/downsocket.h"
 #include "support/fakehost.h"
 #include "support/scriptedserver.h"
@@ -38,56 +38,6 @@ private:
 class tst_Tasks : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // A connection that drops at half of a known size books a retry 5 s on;
-    // what the user does meanwhile decides whether it is made.
-    void dropAndRetry_data()
-    {
-        QTest::addColumn<QString>("what");
-        QTest::addColumn<int>("requests");  // the server's count once 10 s have passed
-        QTest::addColumn<QString>("state");
-        QTest::newRow("nothing: retried") << "" << 2 << "ok";
-        QTest::newRow("deleted while it downloads") << "delete running" << 1 << "delete";
-        QTest::newRow("deleted while its retry waits") << "delete waiting" << 1 << "delete";
-        QTest::newRow("retries forgotten while one waits") << "forget" << 1 << "stop";
-        QTest::newRow("closing while its retry waits") << "close" << 1 << "retry";
-        QTest::newRow("all stopped while its retry waits") << "stop all" << 1 << "stop";
-    }
-    void dropAndRetry()
-    {
-        QFETCH(QString, what);
-        QFETCH(int, requests);
-        QFETCH(QString, state);
-        ScriptedServer server;
-        server.addScript(
-            {{"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + File.left(5000)}, 200});
-        server.addScript(ScriptedServer::split("HTTP/1.1 206 P\r\nContent-Range: bytes "
-                                               "5000-9999/10000\r\n\r\n"
-                                               + File.mid(5000)));
-        EngineFixture f;
-        const int row = f.addTask(QString("http://127.0.0.1:%1/f").arg(server.port()), "f", 10000);
-        QVERIFY(f.start(row));
-        if (what == "delete running")
-            f.model.mark(row);
-        QVERIFY(f.waitEnded());
-        QCOMPARE(f.model.state(row) == TaskState::WaitingRetry, what != "delete running");
-        if (what == "delete waiting")
-            f.model.mark(row);
-        if (what == "forget")
-            f.model.forgetRetries(row);
-        if (what == "close")
-            f.engine.shutDown();
-        if (what == "stop all")
-            f.engine.stopAll();
-        for (int s = 0; s < 10; ++s)
-            f.clockMs += 1000, f.engine.Timer1Tick();
-        QVERIFY(what.isEmpty() ? f.waitEnded() && f.task(row).GotSize == 10000 : true);
-        QTest::qWait(50);
-        QCOMPARE(server.requests().size(), requests);
-        QCOMPARE(f.state(row), state);
-        // A marked task is kept out of the list, whatever its download did.
-        QCOMPARE(f.model.listedRecords().size(), what.startsWith("delete") ? 0 : 1);
-    }
-
     // A retry that falls due while both slots are busy goes before the
     // tasks already queued, and starts on the next slot that frees.
     void dueRetryHeadsTheQueue()
