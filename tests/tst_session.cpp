@@ -116,12 +116,11 @@ private Q_SLOTS:
         // A 4xx no later try would change ends in error; a 408 or 429 waits to be retried.
         QTest::newRow("404: no file, no size")
             << Hostile{page, {}, 0, "error", "的下载因为文件未找到！被关闭了"};
-        for (const char *status : {"403 Forbidden", "408 Timeout"})
-            QTest::newRow(status) << Hostile{QByteArray(page).replace("404 Not Found", status),
-                                             {},
-                                             0,
-                                             status[2] == '3' ? "error" : "stop",
-                                             failed};
+        for (const QByteArray status : {"403 Forbidden", "408 Timeout"}) {
+            const QString state = status.startsWith("408") ? "stop" : "error";
+            const QByteArray answer = QByteArray(page).replace("404 Not Found", status);
+            QTest::newRow(status) << Hostile{answer, {}, 0, state, failed};
+        }
         const QByteArray half = "HTTP/1.1 200 OK\r\nContent-Le";
         QTest::newRow("half a header: stop")
             << Hostile{half, {}, 0, "stop", "的下载因为用户取消被关闭了", {}, {}, End::KeepOpen};
