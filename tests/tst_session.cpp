@@ -1,14 +1,29 @@
 // One download session against a scripted loopback server: how it takes
 // hostile responses and ends, the connect wait with what may run inside it,
-// and the progress timer.
+// the progress timer; redirects, and files past 2 GiB as sparse files (a
+// resume whose size only the server knows, and a file the server says is whole).
+#include "engine/downsocket.h"
 #include "support/fakehost.h"
 #include "support/scriptedserver.h"
-#include "support/testsockets.h"
 
 #include <csignal>
 #include <sys/resource.h>
 
 using End = ScriptedServer::End;
+
+// A real socket that hides its first connection: it reads as connecting until
+// it is closed, so a test can act inside a connect wait that has connected.
+class GateSocket : public DownSocket {
+public:
+    using DownSocket::DownSocket;
+    int State() const override
+    {
+        const int state = DownSocket::State();
+        return shut && state == Connected ? int(Connecting) : state;
+    }
+    void Close() override { shut = false, DownSocket::Close(); }
+    bool shut = true;
+};
 
 static QByteArray ok200(const QByteArray &body, int length)
 {
@@ -31,15 +46,26 @@ struct Hostile {
 };
 Q_DECLARE_METATYPE(Hostile)
 
+static QByteArray redirect(const QByteArray &to)
+{
+    return "HTTP/1.1 302 Found\r\n" + (to.isEmpty() ? "" : "Location: " + to + "\r\n")
+           + "Content-Length: 5\r\n\r\nmoved";
+}
+
+// Answers in order, one a connection ("%1": the server's port); the bytes on
+// disk before (then a resume) and after (null: no file), the row's state and
+// the target of the last request. A failure ends the log with "重定向失败".
+struct Hops {
+    QByteArrayList answers;
+    QByteArray had, file;
+    QString state, lastTarget;
+};
+Q_DECLARE_METATYPE(Hops)
+
 class tst_Session : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // No file here may grow past 48 KiB: a write beyond fails, the signal ignored.
-    void initTestCase()
-    {
-        const rlimit cap{49152, 49152};
-        QVERIFY(signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &cap) == 0);
-    }
+    void initTestCase() { QVERIFY(signal(SIGXFSZ, SIG_IGN) != SIG_ERR); }
 
     void hostileResponses_data()
     {
@@ -90,16 +116,11 @@ private Q_SLOTS:
         // A 4xx no later try would change ends in error; a 408 or 429 waits to be retried.
         QTest::newRow("404: no file, no size")
             << Hostile{page, {}, 0, "error", "的下载因为文件未找到！被关闭了"};
-        QTest::newRow("403") << Hostile{QByteArray(page).replace("404 Not Found", "403 Forbidden"),
-                                        {},
-                                        0,
-                                        "error",
-                                        "的下载因为请求时出错被关闭了"};
-        QTest::newRow("408") << Hostile{QByteArray(page).replace("404 Not Found", "408 Timeout"),
-                                        {},
-                                        0,
-                                        "stop",
-                                        "的下载因为请求时出错被关闭了"};
+        for (const QByteArray status : {"403 Forbidden", "408 Timeout"}) {
+            const QString state = status.startsWith("408") ? "stop" : "error";
+            const QByteArray answer = QByteArray(page).replace("404 Not Found", status);
+            QTest::newRow(status) << Hostile{answer, {}, 0, state, failed};
+        }
         const QByteArray half = "HTTP/1.1 200 OK\r\nContent-Le";
         QTest::newRow("half a header: stop")
             << Hostile{half, {}, 0, "stop", "的下载因为用户取消被关闭了", {}, {}, End::KeepOpen};
@@ -135,6 +156,10 @@ private Q_SLOTS:
     void hostileResponses()
     {
         QFETCH(Hostile, c);
+        // No file here may grow past 48 KiB: a write beyond fails, the signal ignored.
+        const rlimit cap{49152, RLIM_INFINITY}, none{RLIM_INFINITY, RLIM_INFINITY};
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &cap) == 0);
+        const auto uncap = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &none); });
         ScriptedServer server;
         server.addScript({{c.response.left(c.cut), c.response.mid(c.cut)}, 15, c.end});
         server.addScript(ScriptedServer::split(c.resume));
@@ -222,6 +247,85 @@ private Q_SLOTS:
             dots += QString::number(f.engine.DotStep(1)) + "BRG"[int(f.engine.DotColor(1))];
         }
         QCOMPARE(f.texts.value({1, 3}) + " " + dots, "01:01:01 0B1B2B3B4B5B6B0R1R2R3R4R5R6R0G0G");
+    }
+
+    void redirects_data()
+    {
+        QTest::addColumn<Hops>("c");
+        const QByteArray body = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nfile";
+        QTest::newRow("relative") << Hops{{redirect("b/c"), body}, {}, "file", "ok", "/a/b/c"};
+        QTest::newRow("absolute") << Hops{
+            {redirect("http://127.0.0.1:%1/x"), redirect("/y"), body}, {}, "file", "ok", "/y"};
+        QTest::newRow("resumed") << Hops{
+            {redirect("/new"), "HTTP/1.1 206 Partial\r\nContent-Range: bytes 3-5/6\r\n\r\ndef"},
+            "abc",
+            "abcdef",
+            "ok",
+            "/new"};
+        QTest::newRow("no Location") << Hops{{redirect("")}, {}, {}, "error", "/a/f"};
+        QTest::newRow("not a URL") << Hops{{redirect("ftp://h/f")}, {}, {}, "error", "/a/f"};
+        QTest::newRow("loop") << Hops{{redirect("/b"), redirect("/a/f")}, {}, {}, "error", "/b"};
+        QByteArrayList many;
+        for (int hop = 1; hop <= 21; ++hop)
+            many << redirect("/" + QByteArray::number(hop));
+        QTest::newRow("21 hops") << Hops{many, {}, {}, "error", "/20"};
+    }
+    void redirects()
+    {
+        QFETCH(Hops, c);
+        ScriptedServer server;
+        for (const QByteArray &answer : c.answers)
+            server.addScript(ScriptedServer::split(
+                QByteArray(answer).replace("%1", QByteArray::number(server.port()))));
+        EngineFixture f;
+        const QString url = QString("http://127.0.0.1:%1/a/f").arg(server.port());
+        const int row = f.addTask(url, "f", c.had.isEmpty() ? 0 : 6, c.had.size());
+        QFile had(f.task(row).FilePath);
+        QVERIFY(c.had.isEmpty() || (had.open(QIODevice::WriteOnly) && had.write(c.had) == 3));
+        had.close();
+        QVERIFY((f.start(row), f.waitEnded()));
+        QCOMPARE(f.state(row) + " " + f.task(row).Url, c.state + " " + url);
+        QVERIFY(f.log.last().endsWith(c.state == "ok" ? "的下载完成了" : "重定向失败被关闭了"));
+        QCOMPARE(std::pair(QFile::exists(had.fileName()), readFile(had.fileName())),
+                 std::pair(!c.file.isNull(), c.file));
+        QCOMPARE(server.requests().last().split(' ').value(1), c.lastTarget.toLatin1());
+        // One line a hop, naming where it leads; the same range asked for
+        // everywhere. (The record keeps the user's URL, above.)
+        QCOMPARE(f.log.filter("重定向到：").size(), std::min<int>(20, c.answers.size() - 1));
+        for (const QByteArray &request : server.requests())
+            QCOMPARE(request.contains("\r\nRange: bytes=3-\r\n"), !c.had.isEmpty());
+    }
+
+    // 3 GiB on disk but its last MiB (or whole), read back as "2 GiB or more":
+    // the server tells the size (206 from where the file ends) or that nothing
+    // is missing (416).
+    void largeFiles()
+    {
+        const qint64 size = 3221225472;
+        for (const bool whole : {false, true}) {
+            ScriptedServer server;
+            server.addScript(ScriptedServer::split(
+                whole ? "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */3221225472"
+                        "\r\n\r\n"
+                      : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 3220176896-"
+                        "3221225471/3221225472\r\n\r\n"
+                            + QByteArray(1 << 20, 't')));
+            EngineFixture f;
+            const qint64 had = whole ? size : size - (1 << 20);
+            const int row = f.addTask(QString("http://127.0.0.1:%1/iso").arg(server.port()), "iso",
+                                      2147483647, had);
+            f.task(row).SizeOpen = true;
+            QFile file(f.task(row).FilePath);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(had));
+            file.close();
+            QVERIFY(f.start(row) && f.waitEnded(60000));
+            QVERIFY(
+                server.requests()[0].contains("Range: bytes=" + QByteArray::number(had) + "-"));
+            QCOMPARE(f.log.last(), f.task(row).Url + "的下载完成了");
+            QCOMPARE(std::tuple(f.task(row).FileSize, f.task(row).GotSize, file.size()),
+                     std::tuple(size, size, size));
+            QVERIFY(!f.task(row).SizeOpen && f.texts.value({row, 1}) == "3221225472");
+        }
     }
 };
 

@@ -1,9 +1,9 @@
 // The tasks' roads on the model and the engine alone, no widgets linked:
-// start, drop, retry, delete, stop and close, the queue, each against a
-// loopback server, checked by what the server was asked and what the model says.
+// a retry ahead of the queue, a close with a redirect unread, a stop of a
+// hung thread, each against a loopback server, checked by what the server was asked and what the model says.
+#include "engine/downsocket.h"
 #include "support/fakehost.h"
 #include "support/scriptedserver.h"
-#include "support/testsockets.h"
 
 #include <QSemaphore>
 #include <QThread>
@@ -14,112 +14,30 @@
 
 static const QByteArray File(10000, 'q');
 
+// A real socket whose first read that brings bytes hangs until the gate is
+// released: a slot's thread that does not answer. `hung` is released as it
+// begins to hang.
+class HangSocket : public DownSocket {
+public:
+    HangSocket(QSemaphore &hung, QSemaphore &gate, int index, QObject *parent)
+        : DownSocket(index, parent), hung_(hung), gate_(gate)
+    {}
+    QByteArray GetData() override
+    {
+        QByteArray data = DownSocket::GetData();
+        if (!data.isEmpty() && !hanging_)
+            hanging_ = true, hung_.release(), gate_.acquire();
+        return data;
+    }
+
+private:
+    QSemaphore &hung_, &gate_;
+    bool hanging_ = false;
+};
+
 class tst_Tasks : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // A connection that drops at half of a known size books a retry 5 s on;
-    // what the user does meanwhile decides whether it is made.
-    void dropAndRetry_data()
-    {
-        QTest::addColumn<QString>("what");
-        QTest::addColumn<int>("requests");  // the server's count once 10 s have passed
-        QTest::addColumn<QString>("state");
-        QTest::newRow("nothing: retried") << "" << 2 << "ok";
-        QTest::newRow("deleted while it downloads") << "delete running" << 1 << "delete";
-        QTest::newRow("deleted while its retry waits") << "delete waiting" << 1 << "delete";
-        QTest::newRow("retries forgotten while one waits") << "forget" << 1 << "stop";
-        QTest::newRow("closing while its retry waits") << "close" << 1 << "retry";
-        QTest::newRow("all stopped while its retry waits") << "stop all" << 1 << "stop";
-    }
-    void dropAndRetry()
-    {
-        QFETCH(QString, what);
-        QFETCH(int, requests);
-        QFETCH(QString, state);
-        ScriptedServer server;
-        server.addScript(
-            {{"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + File.left(5000)}, 200});
-        server.addScript(ScriptedServer::split("HTTP/1.1 206 P\r\nContent-Range: bytes "
-                                               "5000-9999/10000\r\n\r\n"
-                                               + File.mid(5000)));
-        EngineFixture f;
-        const int row = f.addTask(QString("http://127.0.0.1:%1/f").arg(server.port()), "f", 10000);
-        QVERIFY(f.start(row));
-        if (what == "delete running")
-            f.model.mark(row);
-        QVERIFY(f.waitEnded());
-        QCOMPARE(f.model.state(row) == TaskState::WaitingRetry, what != "delete running");
-        if (what == "delete waiting")
-            f.model.mark(row);
-        if (what == "forget")
-            f.model.forgetRetries(row);
-        if (what == "close")
-            f.engine.shutDown();
-        if (what == "stop all")
-            f.engine.stopAll();
-        for (int s = 0; s < 10; ++s)
-            f.clockMs += 1000, f.engine.Timer1Tick();
-        QVERIFY(what.isEmpty() ? f.waitEnded() && f.task(row).GotSize == 10000 : true);
-        QTest::qWait(50);
-        QCOMPARE(server.requests().size(), requests);
-        QCOMPARE(f.state(row), state);
-        // A marked task is kept out of the list, whatever its download did.
-        QCOMPARE(f.model.listedRecords().size(), what.startsWith("delete") ? 0 : 1);
-    }
-
-    // Five tasks queued in an order of their own run unattended, two at a
-    // time, each started in its turn as a slot frees (the server sees them in
-    // that order; the first two come together), also when one ends in error.
-    void queueRunsItself_data()
-    {
-        QTest::addColumn<int>("notFound");  // the connection answered 404; 0 none
-        QTest::newRow("all complete") << 0;
-        QTest::newRow("the third is not found") << 3;
-    }
-    void queueRunsItself()
-    {
-        QFETCH(int, notFound);
-        ScriptedServer server;
-        for (int c = 1; c <= 5; ++c) {
-            // Each holds its slot a little longer than the one before it.
-            server.addScript(c == notFound ? ScriptedServer::split("HTTP/1.1 404 No\r\n\r\n")
-                                           : ScriptedServer::Script{
-                                               {"HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n",
-                                                File.left(5000), File.mid(5000)},
-                                               20 * c});
-        }
-        EngineFixture f;
-        const QList<int> order{3, 1, 5, 2, 4};
-        for (int row = 1; row <= 5; ++row)
-            f.addTask(QString("http://127.0.0.1:%1/%2").arg(server.port()).arg(row),
-                      QString::number(row));
-        int most = 0;
-        QObject::connect(&f.model, &TaskModel::stateChanged, [&] {
-            int running = 0;
-            for (int row = 1; row <= 5; ++row)
-                running += f.model.running(row);
-            most = qMax(most, running);
-        });
-        for (const int row : order)
-            f.model.enqueue(row);
-        const auto states = [&] {
-            QStringList s;
-            for (const int row : order)
-                s << f.state(row);
-            return s.join(' ');
-        };
-        QStringList want(5, "ok");
-        if (notFound)
-            want[notFound - 1] = "error";
-        QTRY_COMPARE_WITH_TIMEOUT(states(), want.join(' '), 20000);
-        QStringList asked;
-        for (const QByteArray &request : server.requests())
-            asked << request.mid(5, 1);
-        std::sort(asked.begin(), asked.begin() + 2);
-        QCOMPARE(asked.join(""), "13524");
-        QCOMPARE(most, 2);
-    }
-
     // A retry that falls due while both slots are busy goes before the
     // tasks already queued, and starts on the next slot that frees.
     void dueRetryHeadsTheQueue()
