@@ -465,7 +465,9 @@ private Q_SLOTS:
         QTemporaryDir after;  // what is on disk now is all a kill would leave
         for (const QString &path : {list(), TaskListFile::companionPath(list())})
             QVERIFY(QFile::copy(path, after.filePath(QFileInfo(path).fileName())));
-        QVERIFY((resume || Settings{true, false}.write()));
+        Settings off;
+        off.resumeAtStart = false;
+        QVERIFY(resume || off.write());
         frmDown again(fakeSeams(std::make_shared<FakeSeamsState>()), after.path());
         const auto outcome = [&] {
             QString started;
