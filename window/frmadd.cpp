@@ -1,6 +1,5 @@
 #include "window/frmadd.h"
 
-#include "engine/analyzeurl.h"
 #include "tasks/portparse.h"
 #include "widgets/twips.h"
 #include "window/frmdown.h"
@@ -155,11 +154,8 @@ void frmAdd::cmdAdd_Click(int Index)
             return;
         }
         if (!url.isEmpty()) {
-            UrlParts parts;
-            if (!analyzeUrl(url, parts)) {
-                main_.seams().message(this, QStringLiteral("无法识别的URL地址：") + url);
+            if (main_.refuseUnusable(url, this))
                 return;
-            }
             std::optional<qint16> port;
             if (chkProxy->isChecked()) {
                 // No port, 0 or a negative one would quietly mean no proxy at all.

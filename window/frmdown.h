@@ -51,6 +51,8 @@ public:
     // True, after telling the user in a box over `parent`, when the list
     // already holds `url`.
     bool refuseDuplicate(const QString &url, QWidget *parent);
+    // The same for a URL that cannot be downloaded.
+    bool refuseUnusable(const QString &url, QWidget *parent);
     // True, after telling the user in a box over `parent`, when the list
     // holds as many tasks as it can.
     bool refuseFullList(QWidget *parent);

@@ -2,7 +2,6 @@
 // its folder (through the desktop), copy its address, delete it with its file.
 #include "window/frmdown.h"
 
-#include "engine/analyzeurl.h"
 #include "widgets/tasklistview.h"
 
 #include <QFile>
@@ -45,13 +44,8 @@ void frmDown::menuChangeUrl_Click()
     if (seams_.execModal(dialog) != QDialog::Accepted)
         return;
     const QString url = dialog.textValue();
-    if (url == DownTask(row).Url || refuseDuplicate(url, this))
+    if (url == DownTask(row).Url || refuseDuplicate(url, this) || refuseUnusable(url, this))
         return;
-    UrlParts parts;
-    if (!analyzeUrl(url, parts)) {
-        seams_.message(this, QStringLiteral("无法识别的URL地址：") + url);
-        return;
-    }
     DownTask(row).Url = url;
     DownTask(row).UrlChanged = true;
     if (QTreeWidgetItem *item = ui_.LView->topLevelItem(row - 1))

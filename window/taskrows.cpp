@@ -3,6 +3,7 @@
 // ends.
 #include "window/frmdown.h"
 
+#include "engine/analyzeurl.h"
 #include "widgets/stateicons.h"
 #include "widgets/tasklistview.h"
 #include "widgets/trayicon.h"
@@ -77,6 +78,15 @@ bool frmDown::refuseDuplicate(const QString &url, QWidget *parent)
     if (!holdsUrl(url))
         return false;
     seams_.message(parent, QStringLiteral("该URL已经在下载队列中了！"));
+    return true;
+}
+
+bool frmDown::refuseUnusable(const QString &url, QWidget *parent)
+{
+    UrlParts parts;
+    if (analyzeUrl(url, parts))
+        return false;
+    seams_.message(parent, QStringLiteral("无法识别的URL地址：") + url);
     return true;
 }
 
