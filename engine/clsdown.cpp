@@ -93,11 +93,13 @@ void clsDown::sendRequestNow()
     in.mProxyId = mProxyId;
     in.mProxyPass = mProxyPass;
     in.mFlen = mFlen;
-    in.ReceiveBytes = ReceiveBytes;
+    // With pieces on disk the request fills the first hole; the other
+    // holes go to further connections.
+    in.ReceiveBytes = pieces ? pieces->prefix() : ReceiveBytes;
     in.mSizeOpen = mSizeOpen;
     in.Validator = WhichDown > 0 ? engine_.model().task(WhichDown).Validator : QString();
     const RequestPlan plan(in);
-    engine_.sendRequest(WhichSocket, plan.request(), {plan, mFile});
+    engine_.sendRequest(WhichSocket, plan.request(), {plan, mFile}, in, pieces);
     requestSent_ = true;
     lastHeardMs = engine_.host().monotonicMs();
 }

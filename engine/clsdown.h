@@ -7,6 +7,7 @@
 // file lacks.
 #include "engine/analyzeurl.h"
 #include "engine/endreason.h"
+#include "tasks/piecemap.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,6 +37,10 @@ public:
     QString mFile;
     // mFlen is a lower bound (2 GiB or more): the server tells the exact size.
     bool mSizeOpen = false;
+    // The file is written in pieces: which of its bytes are on disk
+    // (ReceiveBytes is then their count), and how many connections run.
+    std::optional<PieceMap> pieces;
+    int connections = 0;
     // When the server was last heard from (or the request went out), on the
     // engine's clock.
     qint64 lastHeardMs = 0;

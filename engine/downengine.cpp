@@ -7,6 +7,7 @@
 #include "engine/ratelimiter.h"
 #include "engine/slotworker.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 #include <QThread>
 #include <algorithm>
@@ -153,15 +154,31 @@ DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &
     d->mProxyId = rec.ProxyUser;
     d->mProxyPass = rec.ProxyPass;
     d->mSizeOpen = rec.SizeOpen;
+    if (rec.FileSize > 0 && !rec.SizeOpen) {
+        // Written in pieces before: the map says what is there. A file that
+        // may hold holes nobody can tell starts over.
+        PiecesOnDisk disk = PieceMap::onDisk(filePath, rec.FileSize);
+        if (disk.untrusted) {
+            QFile::resize(filePath, 0);
+            PieceMap::remove(filePath);
+        }
+        if (disk.untrusted || disk.map) {
+            d->ReceiveBytes = disk.count;
+            model_.task(row).GotSize = disk.count;
+        }
+        d->pieces = std::move(disk.map);
+    }
     d->fromUser = byUser;
-    d->startBytes = rec.GotSize;
+    d->startBytes = d->ReceiveBytes;
     // Row and slot are taken before the connect wait, so that a double-click
     // on the row during the wait is a stop.
     if (byUser)
         model_.unmark(row);
     model_.transition(row, TaskState::Connecting);
     DownRow[slot] = qint16(row);
-    host_.DrawDownPic(slot, 0, rec.FileSize, rec.GotSize);
+    host_.DrawDownPic(slot, 0, rec.FileSize, d->pieces ? 0 : rec.GotSize);
+    if (d->pieces)
+        host_.drawPieces(slot, *d->pieces, {});
     host_.appendLog(QStringLiteral("开始下载：") + rec.Url);
     if (GbkText::encode(d->mFile).size() > TaskListFile::PathBytes) {
         host_.appendLog(QStringLiteral("注意：本地文件路径超过%1字节，任务列表只保存其前%1字节，"
@@ -490,9 +507,13 @@ void DownEngine::connectSlot(int slot, SlotCommand connect)
     command(slot, std::move(connect));
 }
 
-void DownEngine::sendRequest(int slot, const QString &request, const Transfer::Start &start)
+void DownEngine::sendRequest(int slot, const QString &request, const Transfer::Start &start,
+                             const RequestInput &input, const std::optional<PieceMap> &pieces)
 {
     SlotCommand send;
+    send.input = input;
+    send.connections = connections_;
+    send.pieces = pieces;
     send.kind = SlotCommand::Kind::Send;
     send.conn = conn_[slot];
     send.request = request;
@@ -650,6 +671,10 @@ void DownEngine::takeFigures(int slot, clsDown &session, const SlotReport &r)
         model_.task(session.WhichDown).Validator = *r.validator;
         model_.recordChanged();
     }
+    if (r.pieceMode || session.pieces) {
+        takePieces(slot, session, r);
+        return;
+    }
     // A file that held other bytes has started over: so do its record and map.
     const qint64 shown = r.startedOver ? 0 : session.ReceiveBytes;
     if (r.onDisk == shown && !r.startedOver)
@@ -662,6 +687,35 @@ void DownEngine::takeFigures(int slot, clsDown &session, const SlotReport &r)
         model_.task(session.WhichDown).GotSize = r.onDisk;
     if (r.onDisk > shown)
         host_.DrawDownPic(slot, r.onDisk - shown, r.mFlen, shown);
+}
+
+void DownEngine::takePieces(int slot, clsDown &session, const SlotReport &r)
+{
+    session.connections = r.connections;
+    if (!r.pieceMode || r.startedOver) {
+        // The file started over from one answer: no pieces any more.
+        session.pieces.reset();
+        host_.DrawDownPic(slot, 0, r.mFlen, 0);
+        if (!r.pieceMode) {
+            session.ReceiveBytes = 0;
+            takeFigures(slot, session, r);
+            return;
+        }
+    }
+    if (!session.pieces) {
+        // The bytes from the start on were the one answer's.
+        session.pieces.emplace(r.mFlen);
+        session.pieces->add(0, session.ReceiveBytes);
+    }
+    for (const PieceMap::Range &range : r.pieces)
+        session.pieces->add(range.first, range.second);
+    if (r.onDisk > session.ReceiveBytes)
+        session.lastHeardMs = host_.monotonicMs();
+    session.ReceiveBytes = r.onDisk;
+    if (session.WhichDown > 0)
+        model_.task(session.WhichDown).GotSize = r.onDisk;
+    if (!r.pieces.isEmpty())
+        host_.drawPieces(slot, *session.pieces, r.pieces);
 }
 
 void DownEngine::Wsock_Connect(int Index, const QString &remoteHostIP)

@@ -116,7 +116,12 @@ public:
     // whose earlier reports are dropped from then on), and send the request
     // once connected, the answer to be read from `start` on.
     void connectSlot(int slot, SlotCommand connect);
-    void sendRequest(int slot, const QString &request, const Transfer::Start &start);
+    void sendRequest(int slot, const QString &request, const Transfer::Start &start,
+                     const RequestInput &input, const std::optional<PieceMap> &pieces);
+
+    // Connections one task may open at once: 1 to 16, or 0 for 自动.
+    void setConnections(int n) { connections_ = n; }
+    int connections() const { return connections_; }
     // A session's connect wait has begun: its deadline is watched from now.
     void watchConnectWait();
 
@@ -168,6 +173,8 @@ private:
     void Wsock_DataArrival(int Index, const SlotReport &r);
     // Brings a report's figures into the session, its record and its map.
     void takeFigures(int slot, clsDown &session, const SlotReport &r);
+    // The same for a file written in pieces.
+    void takePieces(int slot, clsDown &session, const SlotReport &r);
     void command(int slot, SlotCommand c);
     // The worker stops writing and drops its connection; reports stay queued.
     void halt(int slot);
@@ -243,4 +250,5 @@ private:
     bool queueRetries_ = false;
     bool closing_ = false;
     int haltLimitMs_ = 2000;
+    int connections_ = 0;
 };

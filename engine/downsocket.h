@@ -61,6 +61,7 @@ public:
     // it is empty the connection's bytes wait where they are (the server
     // then slows down) and reading goes on a little later.
     void setLimiter(std::shared_ptr<RateLimiter> limiter) { limiter_ = std::move(limiter); }
+    const std::shared_ptr<RateLimiter> &limiter() const { return limiter_; }
 
 Q_SIGNALS:
     void connectEvent(int index);

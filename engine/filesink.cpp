@@ -56,10 +56,10 @@ int FileSink::open(Result &why, bool create) const
 {
     // A file that already holds bytes of ours is never made anew: deleted,
     // it is the local file that changed.
-    const int flags = O_RDWR | O_CLOEXEC | (create && count_ <= 0 ? O_CREAT : 0);
+    const int flags = O_RDWR | O_CLOEXEC | (create && count_ <= 0 && !holes_ ? O_CREAT : 0);
     const int fd = again([&] { return ::open(path_.constData(), flags, 0666); });
     if (fd < 0) {
-        why = count_ > 0 && errno == ENOENT ? Result::LocalChanged : Result::Failed;
+        why = (count_ > 0 || holes_) && errno == ENOENT ? Result::LocalChanged : Result::Failed;
         return -1;
     }
     why = Result::Ok;
@@ -68,16 +68,23 @@ int FileSink::open(Result &why, bool create) const
 
 FileSink::Result FileSink::finish(int fd, bool ok) const
 {
-    if (!ok)
+    if (!ok && !holes_)
         again([&] { return ::ftruncate(fd, count_); });
     // A close that fails (the last of the data could not be stored: a full
     // network disk, say) loses what the write took: take it all back. On
     // Linux an interrupted close has closed the file all the same.
     if (::close(fd) != 0 && errno != EINTR) {
-        again([&] { return ::truncate(path_.constData(), count_); });
+        if (!holes_)
+            again([&] { return ::truncate(path_.constData(), count_); });
         return Result::Failed;
     }
     return ok ? Result::Ok : Result::Failed;
+}
+
+bool FileSink::lengthHolds(int fd) const
+{
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && (holes_ || info.st_size == count_);
 }
 
 FileSink::Result FileSink::write(QByteArrayView bytes)
@@ -90,8 +97,7 @@ FileSink::Result FileSink::write(QByteArrayView bytes)
         return finish(fd, true);
     // Cut or grown by someone else since our last arrival: whatever we wrote
     // now would land at the wrong place.
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || info.st_size != count_) {
+    if (!lengthHolds(fd)) {
         ::close(fd);
         return Result::LocalChanged;
     }
@@ -128,8 +134,7 @@ FileSink::Result FileSink::splice(int socketFd, qint64 most, qint64 &fromConnect
     const int fd = open(why, false);
     if (fd < 0)
         return why;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || info.st_size != count_) {
+    if (!lengthHolds(fd)) {
         ::close(fd);
         return Result::LocalChanged;
     }

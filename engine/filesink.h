@@ -23,6 +23,12 @@ public:
     FileSink &operator=(const FileSink &) = delete;
 
     qint64 count() const { return count_; }
+    // From now on the file is written by several connections, each at its
+    // own place: it may be longer than the count and hold holes, so its
+    // length tells nothing, and a write that fails is not cut back (the cut
+    // would take others' bytes with it; the piece map never claims those
+    // bytes). The file must exist.
+    void allowHoles() { holes_ = true; }
     // Bytes are on disk: ours (a count other than 0) or another file's.
     bool holdsBytes() const;
     // Empties the file (made when missing); the count becomes 0.
@@ -42,10 +48,14 @@ private:
     // Closes `fd`; when `ok` is false, or the close fails, cuts the file back
     // to the count first or after. Ok only when everything held.
     Result finish(int fd, bool ok) const;
+    // Cut or grown by someone else since our last arrival: whatever we wrote
+    // now would land at the wrong place. (With holes the length cannot tell.)
+    bool lengthHolds(int fd) const;
     bool drainPipeInto(int fd, qint64 n);
     void dropPipe();
 
     const QByteArray path_;  // in the file system's encoding
     qint64 count_;
+    bool holes_ = false;
     int pipe_[2] = {-1, -1};  // between the connection and the file, once splicing
 };

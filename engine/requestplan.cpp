@@ -30,8 +30,8 @@ RequestPlan::Verdict refused(RequestPlan::Outcome why)
 }  // namespace
 
 RequestPlan::RequestPlan(const RequestInput &in)
-    : count_(in.ReceiveBytes), from_(in.ReceiveBytes), size_(in.mFlen), sizeOpen_(in.mSizeOpen),
-      rangeSent_(in.mFlen > 0), validator_(in.Validator)
+    : count_(in.ReceiveBytes), from_(in.ReceiveBytes), size_(in.mFlen), last_(in.RangeLast),
+      sizeOpen_(in.mSizeOpen), rangeSent_(in.mFlen > 0), validator_(in.Validator)
 {
     // More bytes than the file has, or a count below nothing: whatever is on
     // disk is not the file's start, so all of it is asked for again.
@@ -58,7 +58,8 @@ RequestPlan::RequestPlan(const RequestInput &in)
     // file's validator the server sends the rest only of that same file, and
     // the whole new one otherwise.
     if (rangeSent_) {
-        r += QStringLiteral("Range: bytes=") + QString::number(from_) + QLatin1Char('-') + crlf;
+        r += QStringLiteral("Range: bytes=") + QString::number(from_) + QLatin1Char('-')
+             + (last_ >= 0 ? QString::number(last_) : QString()) + crlf;
         if (!validator_.isEmpty())
             r += QStringLiteral("If-Range: ") + validator_ + crlf;
     }
@@ -71,6 +72,8 @@ RequestPlan::Verdict RequestPlan::judge(Response::Status status, const QByteArra
     if (Response::contentLengthConflicts(header))
         return refused(Outcome::Malformed);
     const QString theirs = GbkText::decode(Response::validator(header));
+    if (last_ >= 0)
+        return judgePiece(status, header, theirs);
     return status == Response::Status::Partial206 ? judgePartial(header, theirs)
                                                   : judgeWhole(header, theirs);
 }
@@ -142,6 +145,27 @@ RequestPlan::Verdict RequestPlan::judgeWhole(const QByteArray &header, const QSt
         return v;
     }
     return refused(Outcome::Changed);
+}
+
+RequestPlan::Verdict RequestPlan::judgePiece(Response::Status status, const QByteArray &header,
+                                             const QString &theirs) const
+{
+    // A piece joins bytes other connections wrote: only exactly the bytes
+    // asked for, of exactly the file they are of, may. A whole answer, or a
+    // part of another place, writes nothing.
+    const auto range = Response::contentRange(header);
+    if (status != Response::Status::Partial206 || !range)
+        return refused(Outcome::Malformed);
+    if ((range->total >= 0 && range->total != size_)
+        || (!theirs.isEmpty() && theirs != validator_))
+        return refused(Outcome::Changed);
+    const auto length = Response::contentLength(header);
+    if (theirs.isEmpty() || range->total < 0 || range->first != from_ || range->last != last_
+        || (length && *length != last_ - from_ + 1))
+        return refused(Outcome::Malformed);
+    Verdict v;
+    v.declared = last_ - from_ + 1;
+    return v;
 }
 
 QString proxyAuthorization(const QString &user, const QString &password)

@@ -17,6 +17,9 @@ struct RequestInput {
     qint64 ReceiveBytes = 0;
     bool mSizeOpen = false;  // mFlen is only a lower bound
     QString Validator;       // sent as If-Range with a Range; empty: none known
+    // A piece of the file: the last byte asked for (Range: bytes=N-M), when
+    // several connections share it; -1: everything from ReceiveBytes on.
+    qint64 RangeLast = -1;
 };
 
 class RequestPlan {
@@ -34,7 +37,11 @@ public:
     bool startsOver() const { return from_ != count_; }
     qint64 size() const { return size_; }
     bool sizeOpen() const { return sizeOpen_; }
+    // The last byte a piece's request asks for; -1: not a piece.
+    qint64 pieceLast() const { return last_; }
     bool rangeSent() const { return rangeSent_; }
+    // The validator asked with (If-Range); empty: none.
+    const QString &validator() const { return validator_; }
 
     // What a 200 or 206 header says about the bytes it brings.
     enum class Outcome {
@@ -56,9 +63,11 @@ public:
 private:
     Verdict judgePartial(const QByteArray &header, const QString &theirs) const;
     Verdict judgeWhole(const QByteArray &header, const QString &theirs) const;
+    Verdict judgePiece(Response::Status status, const QByteArray &header,
+                       const QString &theirs) const;
 
     QString request_;
-    qint64 count_ = 0, from_ = 0, size_ = 0;
+    qint64 count_ = 0, from_ = 0, size_ = 0, last_ = -1;
     bool sizeOpen_ = false, rangeSent_ = false;
     QString validator_;
 };

@@ -6,6 +6,7 @@
 // hand-over here is one it can check. The side that fills an empty queue
 // wakes the other once; the other then takes everything queued, in order.
 #include "engine/transfer.h"
+#include "tasks/piecemap.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,6 +29,12 @@ struct SlotCommand {
     // Send: the request text, and the plan it was made from with the file.
     QString request;
     Transfer::Start start;
+    // Send: what further connections of the task ask with (each request is
+    // made from it, for its own range), how many may run at once (0: 自动),
+    // and the map of the pieces already on disk, when the file has one.
+    RequestInput input;
+    int connections = 1;
+    std::optional<PieceMap> pieces;
 };
 
 struct SlotReport {
@@ -65,6 +72,11 @@ struct SlotReport {
     // header was taken (or, when that answer starts the file over, whose
     // first body byte did so). Empty: the file now has no validator.
     std::optional<QString> validator;
+    // Several connections write the file (pieceMode): the ranges newly on
+    // disk since the last report, and how many connections run now.
+    bool pieceMode = false;
+    QList<PieceMap::Range> pieces;
+    int connections = 0;
 };
 
 class SlotChannel {

@@ -1,7 +1,9 @@
 #include "engine/slotworker.h"
 
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
+#include <tuple>
 
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
@@ -24,6 +26,10 @@ SlotWorker::SlotWorker(DownSocket *socket, SlotChannel &channel)
     connect(socket_, &DownSocket::tunnelRefused, this,
             [this](int, const QString &line) { onTunnelRefused(line); });
     sinceProgress_.start();
+    growTick_.setInterval(GrowMs);
+    connect(&growTick_, &QTimer::timeout, this, &SlotWorker::growTick);
+    saveTick_.setInterval(SaveMapMs);
+    connect(&saveTick_, &QTimer::timeout, this, &SlotWorker::saveMap);
 }
 
 SlotWorker::~SlotWorker()
@@ -64,8 +70,10 @@ void SlotWorker::run(const SlotCommand &command)
     case SlotCommand::Kind::Connect:
         // The socket drops its old connection itself.
         progress_.stop();
+        endPieces();
         transfer_.reset();
         conn_ = command.conn;
+        where_ = command;
         socket_->RemoteHost = command.host;
         socket_->RemotePort = command.port;
         socket_->TlsPeerName = command.tlsPeerName;
@@ -80,6 +88,30 @@ void SlotWorker::run(const SlotCommand &command)
         // Ready for the answer before the request can bring one.
         transfer_.emplace(command.start, channel_.stop);
         reported_ = command.start.plan.count();
+        input_ = command.input;
+        file_ = command.start.mFile;
+        connections_ = command.connections;
+        size_ = command.start.plan.sizeOpen() ? 0 : command.start.plan.size();
+        primaryFlowed_ = growStopped_ = ending_ = false;
+        cap_ = MaxConnections;
+        target_ = 1;
+        lastDone_ = 0;
+        speedBefore_ = 0;
+        settle_ = 0;
+        if (command.pieces && size_ > 0 && command.pieces->size() == size_) {
+            // The pieces on disk stay; this answer fills the first hole,
+            // up to where the next piece on disk starts.
+            map_ = command.pieces;
+            lastDone_ = map_->done();
+            const qint64 from = transfer_->askedFrom();
+            transfer_->setPieceEnd(map_->nextDoneFrom(from));
+            for (const PieceMap::Range &hole : map_->holes()) {
+                if (hole.first != from)
+                    free_ << hole;
+            }
+            saveTick_.start();
+        }
+        growTick_.start();
         socket_->SendData(command.request);
         return;
     }
@@ -88,11 +120,20 @@ void SlotWorker::run(const SlotCommand &command)
 void SlotWorker::halt()
 {
     // The window collects the last count before it decides how the session ended.
-    if (transfer_ && transfer_->ReceiveBytes() != reported_)
+    if ((transfer_ && transfer_->ReceiveBytes() != reported_) || !newRanges_.isEmpty())
         reportProgress();
     progress_.stop();
+    growTick_.stop();
+    // Every connection closed first: the map then claims only what they wrote.
+    for (const auto &link : links_) {
+        link->socket->disconnect(this);
+        link->socket->Close();
+        link->socket->deleteLater();
+    }
+    links_.clear();
     transfer_.reset();
     socket_->Close();
+    endPieces();
 }
 
 void SlotWorker::onConnect()
@@ -144,11 +185,43 @@ void SlotWorker::afterArrival(SaveResult status, qint64 before, bool inHeader, q
     const bool answered = status == SaveResult::Nothing || status == SaveResult::Ok200
                           || status == SaveResult::Partial206;
     const bool ends = !answered || transfer_->bodyDone();
+    if (piecesOn() && transfer_->startedOver()) {
+        // The file changed and starts over from this answer: none of the
+        // pieces on disk is of it any more (no other connection runs yet).
+        map_.reset();
+        free_.clear();
+        newRanges_.clear();
+        saveTick_.stop();
+        PieceMap::remove(file_);
+        transfer_->setPieceEnd(-1);
+    }
+    wrote(*transfer_, before);
+    if (!primaryFlowed_ && answered && transfer_->flowing())
+        firstAnswerFlows();
+    if (piecesOn() && ends && primaryFlowed_) {
+        const bool tookItsPart = answered;
+        const bool others = !links_.empty();
+        if (tookItsPart
+            || (others && status != SaveResult::Changed && status != SaveResult::LocalChanged
+                && status != SaveResult::WriteFail)) {
+            // Its piece is done, or it gave up while others go on: they take
+            // over what it leaves.
+            if (!tookItsPart) {
+                turnedAway();
+                giveBack(transfer_->ReceiveBytes(), transfer_->pieceEnd());
+            }
+            transfer_.reset();
+            socket_->Close();
+            takeOver();
+            if (!ending_)
+                scheduleProgress();
+            return;
+        }
+    }
     if (status == SaveResult::Nothing && length == 0 && !inHeader && !ends
         && !transfer_->startedOver()) {
         // A body arrival like most: its count goes with the next progress report.
-        if (!progress_.isActive())
-            progress_.start(qMax<qint64>(0, ProgressMs - sinceProgress_.elapsed()));
+        scheduleProgress();
         return;
     }
     SlotReport r;
@@ -173,8 +246,21 @@ void SlotWorker::afterArrival(SaveResult status, qint64 before, bool inHeader, q
     }
 }
 
+void SlotWorker::scheduleProgress()
+{
+    if (!progress_.isActive())
+        progress_.start(qMax<qint64>(0, ProgressMs - sinceProgress_.elapsed()));
+}
+
 void SlotWorker::onClose()
 {
+    if (piecesOn() && transfer_ && primaryFlowed_ && !links_.empty()) {
+        turnedAway();
+        giveBack(transfer_->ReceiveBytes(), transfer_->pieceEnd());
+        transfer_.reset();
+        takeOver();
+        return;
+    }
     SlotReport r;
     r.kind = SlotReport::Kind::Closed;
     report(std::move(r));
@@ -182,6 +268,10 @@ void SlotWorker::onClose()
 
 void SlotWorker::onError()
 {
+    if (piecesOn() && transfer_ && primaryFlowed_ && !links_.empty()) {
+        onClose();
+        return;
+    }
     SlotReport r;
     r.kind = SlotReport::Kind::Error;
     report(std::move(r));
@@ -205,7 +295,7 @@ void SlotWorker::onTunnelRefused(const QString &statusLine)
 
 void SlotWorker::reportProgress()
 {
-    if (!transfer_)
+    if (!transfer_ && !piecesOn())
         return;
     SlotReport r;
     r.kind = SlotReport::Kind::Progress;
@@ -216,7 +306,27 @@ void SlotWorker::report(SlotReport r, int state)
 {
     r.conn = conn_;
     r.socketState = state >= 0 ? state : socket_->State();
-    if (transfer_) {
+    if (piecesOn()) {
+        // The task's figures: every connection's bytes, and the completion
+        // rule never met while a hole remains.
+        r.figures = r.pieceMode = true;
+        if (!links_.empty())
+            r.socketState = DownSocket::Connected;
+        r.onDisk = map_->whole() ? size_ : qMax<qint64>(0, qMin(map_->done(), size_ - 2));
+        r.mFlen = size_;
+        r.bodyDone = map_->whole();
+        if (transfer_) {
+            r.serverBusy = transfer_->serverBusy();
+            r.retryAfter = transfer_->retryAfterSeconds();
+            r.validator = transfer_->takeValidator();
+        }
+        r.pieces = std::exchange(newRanges_, {});
+        r.connections = running();
+        reported_ = transfer_ ? transfer_->ReceiveBytes() : 0;
+        progress_.stop();
+        sinceProgress_.restart();
+    } else if (transfer_) {
+        r.connections = 1;
         r.figures = true;
         r.onDisk = transfer_->ReceiveBytes();
         r.mFlen = transfer_->mFlen();
@@ -230,4 +340,307 @@ void SlotWorker::report(SlotReport r, int state)
         sinceProgress_.restart();
     }
     channel_.pushReport(std::move(r));
+}
+
+// ---- Several connections for one file ----
+
+void SlotWorker::wrote(const Transfer &t, qint64 before)
+{
+    const qint64 after = t.ReceiveBytes();
+    if (!piecesOn() || after <= before)
+        return;
+    map_->add(before, after);
+    if (!newRanges_.isEmpty() && newRanges_.last().second == before)
+        newRanges_.last().second = after;
+    else
+        newRanges_ << PieceMap::Range(before, after);
+}
+
+void SlotWorker::firstAnswerFlows()
+{
+    // Only the whole file, or exactly the part asked for, of known size and
+    // named by a validator every other connection can ask with (If-Range):
+    // an answer without 206 to a range keeps its one connection.
+    const Transfer &t = *transfer_;
+    const bool whole = t.status() == Response::Status::Ok200 && !t.plan().rangeSent();
+    if ((!whole && t.status() != Response::Status::Partial206) || t.mFlen() <= 0 || t.mSizeOpen()
+        || t.fileValidator().isEmpty())
+        return;
+    primaryFlowed_ = true;
+    size_ = t.mFlen();
+    validator_ = t.fileValidator();
+    // The speed is measured from the first byte on.
+    lastDone_ = piecesOn() ? map_->done() : t.ReceiveBytes();
+    tickClock_.start();
+    if (connections_ > 1)
+        growTick();
+}
+
+bool SlotWorker::mayJoin() const
+{
+    return primaryFlowed_ && !ending_ && size_ > 0 && !channel_.stop.load();
+}
+
+int SlotWorker::allowed() const
+{
+    return qMin(connections_ > 0 ? connections_ : target_, cap_);
+}
+
+bool SlotWorker::saveMap()
+{
+    return piecesOn() && !map_->whole() && map_->save(file_);
+}
+
+bool SlotWorker::enterPieces()
+{
+    if (piecesOn())
+        return true;
+    if (!transfer_)
+        return false;
+    map_.emplace(size_);
+    map_->add(0, transfer_->ReceiveBytes());
+    // Before any byte lands away from the end of what is on disk.
+    if (!saveMap()) {
+        map_.reset();
+        growStopped_ = true;
+        cap_ = 1;
+        return false;
+    }
+    transfer_->setPieceEnd(size_);
+    lastDone_ = map_->done();
+    saveTick_.start();
+    return true;
+}
+
+bool SlotWorker::openLink()
+{
+    if (!mayJoin() || running() >= allowed() || !enterPieces())
+        return false;
+    qint64 from = 0, end = 0;
+    if (!free_.isEmpty()) {
+        std::tie(from, end) = free_.takeFirst();
+    } else {
+        // The upper half of the largest piece still open, when both halves
+        // are worth a connection.
+        Transfer *owner = transfer_ ? &*transfer_ : nullptr;
+        for (const auto &link : links_) {
+            const Transfer &t = *link->transfer;
+            if (!owner
+                || t.pieceEnd() - t.ReceiveBytes() > owner->pieceEnd() - owner->ReceiveBytes())
+                owner = &*link->transfer;
+        }
+        if (!owner)
+            return false;
+        const qint64 at = owner->ReceiveBytes(), ownerEnd = owner->pieceEnd();
+        const qint64 block = 4096;
+        const qint64 mid = (at + (ownerEnd - at) / 2 + block - 1) / block * block;
+        if (mid - at < MinPiece || ownerEnd - mid < MinPiece)
+            return false;
+        owner->setPieceEnd(mid);
+        from = mid;
+        end = ownerEnd;
+    }
+    RequestInput in = input_;
+    in.mFlen = size_;
+    in.mSizeOpen = false;
+    in.ReceiveBytes = from;
+    in.RangeLast = end - 1;
+    in.Validator = validator_;
+    const RequestPlan plan(in);
+    auto link = std::make_unique<Link>();
+    Link *raw = link.get();
+    link->transfer.emplace(Transfer::Start{plan, file_}, channel_.stop);
+    link->socket = new DownSocket(socket_->index(), this);
+    link->socket->setLimiter(socket_->limiter());
+    const QString request = plan.request();
+    connect(link->socket, &DownSocket::connectEvent, this,
+            [raw, request] { raw->socket->SendData(request); });
+    connect(link->socket, &DownSocket::dataArrival, this, [this, raw] { onLinkData(raw); });
+    connect(link->socket, &DownSocket::closeEvent, this, [this, raw] { onLinkEnd(raw); });
+    connect(link->socket, &DownSocket::errorEvent, this, [this, raw] { onLinkEnd(raw); });
+    link->socket->RemoteHost = where_.host;
+    link->socket->RemotePort = where_.port;
+    link->socket->TlsPeerName = where_.tlsPeerName;
+    link->socket->TunnelTarget = where_.tunnelTarget;
+    link->socket->TunnelAuthorization = where_.tunnelAuthorization;
+    links_.push_back(std::move(link));
+    raw->socket->Connect();
+    return true;
+}
+
+void SlotWorker::onLinkData(Link *link)
+{
+    const QByteArray bytes = link->socket->GetData();
+    Transfer &t = *link->transfer;
+    const qint64 before = t.ReceiveBytes();
+    qint64 length = 0;
+    const SaveResult status = t.SaveData(bytes.size(), bytes, length);
+    wrote(t, before);
+    switch (status) {
+    case SaveResult::Nothing:
+    case SaveResult::Ok200:
+    case SaveResult::Partial206:
+        if (t.bodyDone())
+            dropLink(link, false);
+        else
+            scheduleProgress();
+        return;
+    case SaveResult::Cancel:
+        return;
+    case SaveResult::Changed:
+    case SaveResult::LocalChanged:
+    case SaveResult::WriteFail: {
+        // Of the whole task: it ends as its first connection's would.
+        ending_ = true;
+        SlotReport r;
+        r.kind = SlotReport::Kind::Arrival;
+        r.status = status;
+        report(std::move(r));
+        dropLink(link, true);
+        return;
+    }
+    default:
+        // Turned away (429, 503, a 200 to a range, anything not asked for):
+        // nothing of it was written; the others go on.
+        turnedAway();
+        dropLink(link, true);
+        return;
+    }
+}
+
+void SlotWorker::onLinkEnd(Link *link)
+{
+    const bool done = link->transfer->bodyDone();
+    if (!done)
+        turnedAway();  // refused or reset
+    dropLink(link, !done);
+}
+
+void SlotWorker::turnedAway()
+{
+    growStopped_ = true;
+    cap_ = qMax(1, running() - 1);
+}
+
+void SlotWorker::dropLink(Link *link, bool failed)
+{
+    const auto at = std::find_if(links_.begin(), links_.end(),
+                                 [link](const auto &l) { return l.get() == link; });
+    if (at == links_.end())
+        return;
+    const std::unique_ptr<Link> gone = std::move(*at);
+    links_.erase(at);
+    gone->socket->disconnect(this);
+    gone->socket->Close();
+    gone->socket->deleteLater();
+    if (failed)
+        giveBack(gone->transfer->ReceiveBytes(), gone->transfer->pieceEnd());
+    if (failed && running() == 0 && !ending_) {
+        // The last connection failed: the session ends as one connection's
+        // would, and a later try starts from the map.
+        saveMap();
+        ending_ = true;
+        SlotReport r;
+        r.kind = SlotReport::Kind::Error;
+        report(std::move(r));
+        return;
+    }
+    takeOver();
+}
+
+void SlotWorker::giveBack(qint64 from, qint64 end)
+{
+    if (end <= from)
+        return;
+    // The connection whose piece ends here goes on into it when its request
+    // asked for these bytes too; then also into free ranges that follow.
+    auto reach = [this](const Transfer &t) {
+        return t.plan().pieceLast() >= 0 ? t.plan().pieceLast() + 1 : size_;
+    };
+    std::vector<Transfer *> all;
+    if (transfer_)
+        all.push_back(&*transfer_);
+    for (const auto &link : links_)
+        all.push_back(&*link->transfer);
+    for (Transfer *t : all) {
+        if (t->pieceEnd() != from || reach(*t) < end)
+            continue;
+        qint64 to = end;
+        while (!free_.isEmpty() && free_.first().first == to && free_.first().second <= reach(*t))
+            to = free_.takeFirst().second;
+        t->setPieceEnd(to);
+        return;
+    }
+    auto place = std::find_if(free_.begin(), free_.end(),
+                              [from](const PieceMap::Range &r) { return r.first > from; });
+    free_.insert(place, PieceMap::Range(from, end));
+}
+
+void SlotWorker::takeOver()
+{
+    if (ending_ || !piecesOn())
+        return;
+    if (map_->whole()) {
+        // Complete: the map goes, and the window hears the end of the body.
+        PieceMap::remove(file_);
+        ending_ = true;
+        saveTick_.stop();
+        SlotReport r;
+        r.kind = SlotReport::Kind::Arrival;
+        report(std::move(r));
+        return;
+    }
+    while (running() < allowed() && openLink()) {}
+    if (running() == 0) {
+        saveMap();
+        ending_ = true;
+        SlotReport r;
+        r.kind = SlotReport::Kind::Error;
+        report(std::move(r));
+    }
+}
+
+void SlotWorker::growTick()
+{
+    if (!mayJoin())
+        return;
+    const qint64 done = piecesOn() ? map_->done() : transfer_ ? transfer_->ReceiveBytes() : 0;
+    const qint64 ms = tickClock_.restart();
+    const double speed = ms > 0 ? double(done - lastDone_) * 1000.0 / double(ms) : 0;
+    lastDone_ = done;
+    if (connections_ > 0) {
+        while (running() < allowed() && openLink()) {}
+        return;
+    }
+    // 自动: a step is kept only when it brought a clear share more.
+    if (growStopped_ || target_ >= MaxConnections)
+        return;
+    if (settle_ > 0 || ms < GrowMs / 2) {
+        settle_ = qMax(0, settle_ - 1);
+        return;
+    }
+    if ((speedBefore_ > 0 && speed < speedBefore_ * 1.25)
+        || (speedBefore_ == 0 && speed >= FastEnough)) {
+        growStopped_ = true;
+        return;
+    }
+    speedBefore_ = speed;
+    target_ = qMin(MaxConnections, target_ * 2);
+    while (running() < allowed() && openLink()) {}
+    settle_ = 1;
+}
+
+void SlotWorker::endPieces()
+{
+    // Every end: the map claims what the connections wrote before it.
+    if (piecesOn()) {
+        if (map_->whole())
+            PieceMap::remove(file_);
+        else
+            saveMap();
+    }
+    map_.reset();
+    free_.clear();
+    newRanges_.clear();
+    saveTick_.stop();
 }

@@ -5,7 +5,19 @@
 Transfer::Transfer(const Start &start, const std::atomic<bool> &cancel)
     : cancel_(cancel), plan_(start.plan), sink_(start.mFile, start.plan.count()),
       mFlen_(start.plan.size()), mSizeOpen_(start.plan.sizeOpen())
-{}
+{
+    if (start.plan.pieceLast() >= 0) {
+        sink_.allowHoles();
+        pieceEnd_ = start.plan.pieceLast() + 1;
+    }
+}
+
+void Transfer::setPieceEnd(qint64 end)
+{
+    pieceEnd_ = end;
+    sink_.allowHoles();
+    afterBody(0);
+}
 
 Transfer::~Transfer() = default;
 
@@ -127,6 +139,9 @@ SaveResult Transfer::SaveData(qint64 ByteNum, const QByteArray &ByteData, qint64
     // Whatever a server sends after the length it declared is not the file's.
     if (bodyLeft_ >= 0 && body.size() > bodyLeft_)
         body = body.first(bodyLeft_);
+    // Past the piece's end the bytes are another connection's to write.
+    if (pieceEnd_ >= 0)
+        body = body.first(qBound<qint64>(0, pieceEnd_ - sink_.count(), body.size()));
     if (const SaveResult written = writeBody(body); written != SaveResult::Nothing)
         return written;
     afterBody(body.size());
@@ -167,6 +182,7 @@ SaveResult Transfer::takeHeader(qint64 &Flen)
     // size column follow with the first body byte, drawn from a count of 0.
     startOver_ = plan_.startsOver() || (status_ == Response::Status::Ok200 && sink_.holdsBytes());
     answerValidator_ = verdict.validator;
+    fileValidator_ = verdict.validator.value_or(plan_.validator());
     // The validator is kept once the file holds this answer's bytes, never
     // with bytes of an older version still there.
     if (!startOver_)
@@ -209,7 +225,8 @@ void Transfer::afterBody(qint64 n)
     if (bodyLeft_ >= 0)
         bodyLeft_ -= n;
     const qint64 limit = sizeLimit();
-    if (bodyLeft_ == 0 || (limit >= 0 && sink_.count() >= limit))
+    if (bodyLeft_ == 0 || (limit >= 0 && sink_.count() >= limit)
+        || (pieceEnd_ >= 0 && sink_.count() >= pieceEnd_))
         bodyDone_ = true;
 }
 
@@ -233,7 +250,9 @@ SaveResult Transfer::spliceBody(int socketFd, qint64 most, qint64 &fromConnectio
         return SaveResult::Nothing;
     // Nothing past the declared length, nor past the size, leaves the connection.
     const qint64 limit = sizeLimit();
-    const qint64 left = limit >= 0 ? qMin(bodyLeft_, limit - sink_.count()) : bodyLeft_;
+    qint64 left = limit >= 0 ? qMin(bodyLeft_, limit - sink_.count()) : bodyLeft_;
+    if (pieceEnd_ >= 0)
+        left = qMin(left, pieceEnd_ - sink_.count());
     switch (sink_.splice(socketFd, qMin(most, left), fromConnection)) {
     case FileSink::Result::Ok:
         break;

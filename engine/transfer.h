@@ -62,6 +62,22 @@ public:
     SaveResult spliceBody(int socketFd, qint64 most, qint64 &fromConnection);
 
     qint64 ReceiveBytes() const { return sink_.count(); }
+
+    // Several connections write the file: this answer's bytes end at `end`
+    // (another connection's piece starts there), and the file may hold
+    // holes. Reaching the end ends the body. A request for a piece (a Range
+    // with a last byte) is written this way from the start.
+    void setPieceEnd(qint64 end);
+    qint64 pieceEnd() const { return pieceEnd_; }
+    void allowHoles() { sink_.allowHoles(); }
+    // The header said the answer is of the whole file or the part asked
+    // for, and the file's bytes are flowing: other connections may join.
+    bool flowing() const { return bHeaderDone_ && !firstWrite_; }
+    Response::Status status() const { return status_; }
+    const RequestPlan &plan() const { return plan_; }
+    // What names the file these bytes are of: the answer's validator, else
+    // the one asked with; empty when nothing does.
+    const QString &fileValidator() const { return fileValidator_; }
     // The first byte the request asked for.
     qint64 askedFrom() const { return plan_.from(); }
     qint64 mFlen() const { return mFlen_; }
@@ -108,4 +124,6 @@ private:
     std::optional<QString> answerValidator_;  // kept once the file holds the answer
     std::optional<QString> validator_;        // ready to be reported
     Response::Status status_ = Response::Status::Unknown;
+    qint64 pieceEnd_ = -1;  // -1: the answer runs to its own end
+    QString fileValidator_;
 };

@@ -17,6 +17,7 @@ const QString DownloadFolderKey = QStringLiteral("downloadFolder");
 const QString LastFolderKey = QStringLiteral("lastFolder");
 const QString GeometryKey = QStringLiteral("windowGeometry");
 const QString MaximizedKey = QStringLiteral("windowMaximized");
+const QString ConnectionsKey = QStringLiteral("connections");
 
 // Every line a section, a comment, or a key QSettings could have written
 // (it escapes anything else as %XX) and its value, all of it UTF-8.
@@ -85,7 +86,8 @@ Settings Settings::read(bool *unreadable)
              && readBool(file, ResumeAtStartKey, &s.resumeAtStart)
              && readLimit(file, SpeedLimitKey, &s.speedLimitKBps)
              && readBool(file, AskKey, &s.askWhereToSave)
-             && readBool(file, MaximizedKey, &s.windowMaximized);
+             && readBool(file, MaximizedKey, &s.windowMaximized)
+             && readLimit(file, ConnectionsKey, &s.connections) && s.connections <= MaxConnections;
         s.windowGeometry = file.value(GeometryKey).toByteArray();
         s.downloadFolder = file.value(DownloadFolderKey).toString();
         s.lastFolder = file.value(LastFolderKey).toString();
@@ -109,6 +111,7 @@ bool Settings::write() const
     file.setValue(LastFolderKey, lastFolder);
     file.setValue(GeometryKey, windowGeometry);
     file.setValue(MaximizedKey, windowMaximized);
+    file.setValue(ConnectionsKey, connections);
     file.sync();
     return file.status() == QSettings::NoError;
 }

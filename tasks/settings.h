@@ -15,6 +15,10 @@ struct Settings {
     QString lastFolder;          // where the save dialog was last answered
     QByteArray windowGeometry;   // the main window's size and place, as Qt saves them
     bool windowMaximized = false;
+    // 每个任务的连接数: connections one task may open at once; 0: 自动 (as many
+    // as raise its speed, up to MaxConnections).
+    qint64 connections = 0;
+    static constexpr qint64 MaxConnections = 16;
 
     static QString path();
     // The settings in the file (the defaults for those it lacks). A file that

@@ -1,5 +1,7 @@
 #include "tasks/tasklistfile.h"
 
+#include "tasks/piecemap.h"
+
 #include "tasks/companionfile.h"
 #include "tasks/gbktext.h"
 #include "tasks/savefile.h"
@@ -308,10 +310,9 @@ TaskRecord decodeRecord(const char *p)
 
 qint64 gotSizeOnDisk(const TaskRecord &r)
 {
-    if (r.FilePath.isEmpty())
-        return 0;
-    const QFileInfo info(r.FilePath);
-    return info.isFile() ? info.size() : 0;
+    // Written by several connections, the file may hold holes: its map
+    // says what is there (see PieceMap).
+    return PieceMap::onDisk(r.FilePath, r.FileSize).count;
 }
 
 ReadResult read(const QString &path)

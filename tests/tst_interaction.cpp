@@ -291,7 +291,8 @@ private Q_SLOTS:
         QCOMPARE(w_->ui().txtFile->toPlainText(),
                  "URL:         " + w_->DownTask(2).Url + "\n文件名:      " + dir_->filePath("f")
                      + "\n大小:        100000字节\n已下载大小:  30000字节\n代理服务器:  \n"
-                       "进度:        30.0%\n速度:        9.77 KB/s\n剩余时间:    00:00:07\n");
+                       "进度:        30.0%\n速度:        9.77 KB/s\n剩余时间:    00:00:07\n"
+                       "连接数:      1\n");
         QCOMPARE(w_->minForm()->toolTip(), "busy    0.000 B/s\nf  30.0%  9.77 KB/s");
         dblClick(2);  // a stop on slot 2, through the handler
         QVERIFY(w_->engine().slotFree(2) && w_->rowState(2) == "stop");

@@ -4,6 +4,11 @@
 // splice(2), and with ZV_NO_SPLICE every byte written from our memory.
 #include "support/fakehost.h"
 #include "support/scriptedserver.h"
+#include "tasks/piecemap.h"
+
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <atomic>
 #include <dlfcn.h>
@@ -90,6 +95,60 @@ static void row(const char *tag, const QByteArrayList &answer, const QByteArray 
                                  sizeAfter < 0 ? size : sizeAfter,
                                  name};
 }
+
+// A server of `body` that answers ranges, slowly enough (64 KiB every 4 ms
+// a connection) for several connections to run at once. Connection `refuse`
+// (1-based) is reset unanswered; with `wholeToPieces` a range with a last
+// byte is answered 200 with the whole file; connections after `newEtagAfter`
+// name another version of it.
+struct RangeServer : QTcpServer {
+    QByteArray body;
+    int refuse = 0, newEtagAfter = 0;
+    bool wholeToPieces = false;
+    QByteArrayList requests;
+    RangeServer()
+    {
+        listen(QHostAddress::LocalHost, freeLoopbackPort());
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket *s = nextPendingConnection();
+            const int n = int(requests.size());
+            requests.append(QByteArray());
+            connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            if (n + 1 == refuse)
+                return s->abort();
+            connect(s, &QTcpSocket::readyRead, this, [=] {
+                requests[n] += s->readAll();
+                if (requests[n].endsWith("\r\n\r\n"))
+                    answer(s, n);
+            });
+        });
+    }
+    void answer(QTcpSocket *s, int n)
+    {
+        const QRegularExpression rx("Range: bytes=(\\d+)-(\\d*)\r\n");
+        const auto m = rx.match(QString::fromLatin1(requests[n]));
+        const qint64 size = body.size(), from = m.hasMatch() ? m.captured(1).toLongLong() : 0;
+        const bool piece = m.hasMatch() && !m.captured(2).isEmpty() && !wholeToPieces;
+        const qint64 last = piece ? m.captured(2).toLongLong() : size - 1;
+        QByteArray head = m.hasMatch() && !(wholeToPieces && !m.captured(2).isEmpty())
+                              ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes "
+                                    + QByteArray::number(from) + '-' + QByteArray::number(last)
+                                    + '/' + QByteArray::number(size) + "\r\n"
+                              : "HTTP/1.1 200 OK\r\n";
+        const qint64 start = head.contains(" 206 ") ? from : 0;
+        head += "ETag: " + QByteArray(newEtagAfter && n >= newEtagAfter ? "\"v2\"" : "\"v1\"")
+                + "\r\nContent-Length: " + QByteArray::number(last - start + 1) + "\r\n\r\n";
+        s->write(head);
+        send(s, start, last + 1);
+    }
+    void send(QTcpSocket *s, qint64 at, qint64 end)
+    {
+        if (at >= end)
+            return s->disconnectFromHost();
+        s->write(body.mid(at, qMin<qint64>(65536, end - at)));
+        QTimer::singleShot(4, s, [=] { send(s, at + 65536, end); });
+    }
+};
 
 class tst_Resume : public QObject {
     Q_OBJECT
@@ -206,6 +265,86 @@ private Q_SLOTS:
         // The clipboard holds the header and nothing after it.
         const QByteArray all = c.answer.join();
         QCOMPARE(f.clipboard, QString::fromLatin1(all.left(all.indexOf("\r\n\r\n") + 4)));
+    }
+
+    // Several connections for one file: whatever each answers, the file ends
+    // byte for byte the server's, or the task ends without a wrong byte
+    // claimed; the map is gone once it is whole.
+    void pieces_data()
+    {
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<int>("refuse");
+        QTest::addColumn<bool>("wholeToPieces");
+        QTest::addColumn<int>("newEtagAfter");
+        QTest::addColumn<bool>("mapBefore");
+        QTest::addColumn<QString>("ending");
+        const QString done = "的下载完成了";
+        QTest::newRow("one") << 1 << 0 << false << 0 << false << done;
+        QTest::newRow("four") << 4 << 0 << false << 0 << false << done;
+        QTest::newRow("third refused") << 8 << 3 << false << 0 << false << done;
+        QTest::newRow("200 to a range") << 4 << 0 << true << 0 << false << done;
+        QTest::newRow("ETag changes")
+            << 4 << 0 << false << 1 << false << "的下载因为服务器上的文件已改变被关闭了";
+        QTest::newRow("resumed from its map") << 3 << 0 << false << 0 << true << done;
+        QTest::newRow("map, one") << 1 << 0 << false << 0 << true << done;
+    }
+    void pieces()
+    {
+        QFETCH(int, connections);
+        QFETCH(int, refuse);
+        QFETCH(bool, wholeToPieces);
+        QFETCH(int, newEtagAfter);
+        QFETCH(bool, mapBefore);
+        QFETCH(QString, ending);
+        RangeServer server;
+        server.body.resize(8 << 20);
+        for (qsizetype i = 0; i < server.body.size(); ++i)
+            server.body[i] = char(i * 7 / 4093);
+        server.refuse = refuse, server.wholeToPieces = wholeToPieces;
+        server.newEtagAfter = newEtagAfter;
+        EngineFixture f;
+        f.engine.setConnections(connections);
+        const QString url = QString("http://127.0.0.1:%1/f").arg(server.serverPort());
+        TaskRecord &rec = f.task(f.addTask(url, "p.bin", mapBefore ? server.body.size() : 0));
+        PieceMap before(server.body.size());
+        if (mapBefore) {
+            // Two pieces on disk, apart; a hole before, between and after.
+            rec.Validator = "\"v1\"";
+            QFile file(rec.FilePath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            for (const auto &[from, end] :
+                 {std::pair(1 << 20, 2 << 20), std::pair(5 << 20, 6 << 20)}) {
+                file.seek(from), file.write(server.body.mid(from, end - from));
+                before.add(from, end);
+            }
+            file.close();
+            QVERIFY(before.save(rec.FilePath));
+        }
+        QVERIFY(f.start(1) && f.waitEnded(30000));
+        QVERIFY2(f.log.contains(url + ending), qPrintable(f.log.join('\n')));
+        const QByteArray got = readFile(rec.FilePath);
+        if (ending == "的下载完成了") {
+            QVERIFY(got == server.body);
+            QCOMPARE(std::pair(rec.GotSize, f.state(1)),
+                     std::pair(qint64(server.body.size()), QString("ok")));
+            QVERIFY(!QFile::exists(PieceMap::controlPath(rec.FilePath)));
+        } else {
+            // Every byte the map claims is the server's, and the count is its own.
+            const auto map = PieceMap::decode(readFile(PieceMap::controlPath(rec.FilePath)));
+            QVERIFY(map && map->done() == rec.GotSize);
+            for (const auto &[from, end] : map->ranges())
+                QVERIFY(got.mid(from, end - from) == server.body.mid(from, end - from));
+        }
+        // Every request for a piece asks for the file it joins.
+        const QByteArrayList &asked = server.requests;
+        QVERIFY(connections > 1 || asked.size() == (mapBefore ? 3 : 1));
+        QVERIFY(connections == 1 || asked.size() > 2);
+        for (const QByteArray &r : asked.mid(1)) {
+            if (!r.isEmpty())
+                QVERIFY2(r.contains("If-Range: \"v1\"\r\n") && r.contains("Range: bytes="), r);
+        }
+        if (mapBefore)
+            QVERIFY(asked[0].contains("Range: bytes=0-\r\nIf-Range"));
     }
 };
 

@@ -24,4 +24,32 @@ qint64 lastVisibleBlock()
     return qint64(visibleRows) * BlocksPerRow;
 }
 
+bool scaled(qint64 length)
+{
+    return blocksOf(length) > lastVisibleBlock();
+}
+
+qint64 circleCount(qint64 length)
+{
+    return scaled(length) ? lastVisibleBlock() : blocksOf(length);
+}
+
+qint64 circleOf(qint64 at, qint64 length)
+{
+    return scaled(length) ? at * lastVisibleBlock() / length + 1 : at / BlockBytes + 1;
+}
+
+QPair<qint64, qint64> shareOf(qint64 k, qint64 length)
+{
+    if (!scaled(length))
+        return {(k - 1) * BlockBytes, k * BlockBytes};
+    const qint64 n = lastVisibleBlock();
+    return {(k - 1) * length / n, k * length / n};
+}
+
+qint64 circlesWithin(qint64 count, qint64 length)
+{
+    return scaled(length) ? qMax<qint64>(0, count) * lastVisibleBlock() / length : blocksOf(count);
+}
+
 }  // namespace BlockMap

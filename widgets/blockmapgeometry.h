@@ -4,6 +4,7 @@
 // top left corner (15 twips to a pixel).
 #include "widgets/twips.h"
 
+#include <QPair>
 #include <QPoint>
 #include <QtGlobal>
 
@@ -30,5 +31,17 @@ qint64 blocksOf(qint64 length);
 // The last block whose circle reaches into the panel at all. Later blocks lie
 // wholly below its lower edge, so drawing them would change nothing.
 qint64 lastVisibleBlock();
+
+// A file larger than the panel shows at one circle per block is drawn
+// whole: every circle the panel shows then stands for an equal share of it.
+bool scaled(qint64 length);
+// The circles of a file of `length` bytes.
+qint64 circleCount(qint64 length);
+// The circle byte `at` belongs to (1-based), and the bytes [first, end)
+// circle k stands for.
+qint64 circleOf(qint64 at, qint64 length);
+QPair<qint64, qint64> shareOf(qint64 k, qint64 length);
+// The circles whose bytes all lie below `count`.
+qint64 circlesWithin(qint64 count, qint64 length);
 
 }  // namespace BlockMap

@@ -40,7 +40,14 @@ void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
         PicVisible(2);
     } else {
         PicVisible(0);
-        DrawDownPic(0, 0, r.FileSize, r.GotSize);
+        // A file written in pieces shows them where they are.
+        const PiecesOnDisk disk = r.FileSize > 0 && !r.SizeOpen
+                                      ? PieceMap::onDisk(r.FilePath, r.FileSize)
+                                      : PiecesOnDisk();
+        if (disk.map)
+            drawPieces(0, *disk.map, {});
+        else
+            DrawDownPic(0, 0, r.FileSize, r.GotSize);
     }
 
     if (button == Qt::RightButton) {
@@ -61,7 +68,9 @@ void frmDown::showDetails(int row)
         const DownEngine::Progress p = eng.progressOf(slot);
         text += QStringLiteral("进度:        ") + p.percent + QStringLiteral("\r\n")
                 + QStringLiteral("速度:        ") + p.speed + QStringLiteral("\r\n")
-                + QStringLiteral("剩余时间:    ") + p.timeLeft + QStringLiteral("\r\n");
+                + QStringLiteral("剩余时间:    ") + p.timeLeft + QStringLiteral("\r\n")
+                + QStringLiteral("连接数:      ")
+                + QString::number(qMax(1, eng.Down(slot)->connections)) + QStringLiteral("\r\n");
     }
     if (model().state(row) == TaskState::WaitingRetry) {
         text += QStringLiteral("下次重试:    第%1次，%2秒后\r\n")

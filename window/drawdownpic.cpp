@@ -19,6 +19,18 @@ void frmDown::DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBy
     }
 
     BlockMapPanel *panel = ui_.Pic[Index];
+    if (BlockMap::scaled(mFlen)) {
+        // Drawn whole: the circles whose share is on disk are filled.
+        if (mNum <= 0) {
+            panel->Cls();
+            panel->drawBlocks(1, BlockMap::circleCount(mFlen), false);
+        }
+        const qint64 from = mNum > 0 ? BlockMap::circlesWithin(ReceiveBytes, mFlen) : 0;
+        panel->drawBlocks(from + 1,
+                          BlockMap::circlesWithin(ReceiveBytes + std::max<qint64>(mNum, 0), mFlen),
+                          true);
+        return;
+    }
     // A full redraw starts from a clear panel.
     if (mNum <= 0)
         panel->Cls();
@@ -29,6 +41,38 @@ void frmDown::DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBy
     if (mNum <= 0 || ReceiveBytes == 0)
         panel->drawBlocks(std::max(firstDone, lastDone) + 1, BlockMap::blocksOf(mFlen), false);
     panel->drawBlocks(firstDone + 1, lastDone, true);
+}
+
+void frmDown::drawPieces(int index, const PieceMap &map, const QList<PieceMap::Range> &added)
+{
+    if (index < 0 || index >= int(ui_.Pic.size()))
+        return;
+    const int row = index > 0 ? engine().Down(index)->WhichDown : 0;
+    if (row >= 1 && row <= rowCount())
+        showGotSize(row, QString::number(DownTask(row).GotSize));
+    BlockMapPanel *panel = ui_.Pic[index];
+    const qint64 size = map.size();
+    const qint64 count = BlockMap::circleCount(size);
+    if (added.isEmpty()) {
+        panel->Cls();
+        panel->drawBlocks(1, count, false);
+    }
+    // The circles each range touches, filled where all their bytes are on
+    // disk, in runs.
+    for (const PieceMap::Range &range : added.isEmpty() ? map.ranges() : added) {
+        const qint64 last = std::min(count, BlockMap::circleOf(range.second - 1, size));
+        qint64 run = 0;
+        for (qint64 k = BlockMap::circleOf(range.first, size); k <= last + 1; ++k) {
+            const auto share = BlockMap::shareOf(k, size);
+            const bool filled = k <= last && map.covers(share.first, share.second);
+            if (filled && run == 0)
+                run = k;
+            if (!filled && run > 0) {
+                panel->drawBlocks(run, k - 1, true);
+                run = 0;
+            }
+        }
+    }
 }
 
 void frmDown::PicVisible(int Index)

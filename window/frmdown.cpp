@@ -2,6 +2,8 @@
 // the handlers: the log, the timer, the drop window and the portal.
 #include "window/frmdown.h"
 
+#include <QActionGroup>
+
 #include "engine/progress.h"
 #include "tasks/listlocation.h"
 #include "tasks/tasklistfile.h"
@@ -104,6 +106,11 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
         engine().setQueueRetries(on);
         settings_.write();
     });
+    connect(ui_.connectionChoices, &QActionGroup::triggered, this, [this](QAction *choice) {
+        settings_.connections = choice->data().toInt();
+        engine().setConnections(int(settings_.connections));
+        settings_.write();
+    });
     connect(ui_.menuResume, &QAction::toggled, this, [this](bool on) {
         settings_.resumeAtStart = on;
         settings_.write();
@@ -193,6 +200,8 @@ void frmDown::applySettings()
     ui_.menuQueue->setChecked(settings_.queueWhenBusy);
     ui_.menuResume->setChecked(settings_.resumeAtStart);
     ui_.menuAsk->setChecked(settings_.askWhereToSave);
+    ui_.connectionChoices->actions().at(int(settings_.connections))->setChecked(true);
+    engine().setConnections(int(settings_.connections));
     // Qt puts a window saved on a screen that is gone back on one that is there.
     if (!settings_.windowGeometry.isEmpty())
         restoreGeometry(settings_.windowGeometry);

@@ -72,6 +72,7 @@ public:
     // DownHost.
     void appendLog(const QString &line) override;
     void DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBytes) override;
+    void drawPieces(int index, const PieceMap &map, const QList<PieceMap::Range> &added) override;
     void setClipboardText(const QString &text) override;
     qint64 monotonicMs() override;
 

@@ -10,6 +10,7 @@
 #include "widgets/twips.h"
 #include "window/portal.h"
 
+#include <QActionGroup>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -134,6 +135,16 @@ void buildMenus(frmDownUi &w, QMainWindow &window)
     w.menuResume = namedAction(w.menusetup, QStringLiteral("启动时继续下载"), "menuResume");
     w.menuResume->setCheckable(true);
     w.menuLimit = namedAction(w.menusetup, QStringLiteral("限速…"), "menuLimit");
+    w.menuConnections = w.menusetup->addMenu(QStringLiteral("每个任务的连接数"));
+    w.menuConnections->setObjectName(QStringLiteral("menuConnections"));
+    w.connectionChoices = new QActionGroup(w.menuConnections);
+    for (int n = 0; n <= 16; ++n) {
+        QAction *choice
+            = w.menuConnections->addAction(n == 0 ? QStringLiteral("自动") : QString::number(n));
+        choice->setCheckable(true);
+        choice->setData(n);
+        w.connectionChoices->addAction(choice);
+    }
     w.menuFolder = namedAction(w.menusetup, QStringLiteral("下载文件夹…"), "menuFolder");
     w.menuAsk = namedAction(w.menusetup, QStringLiteral("保存时询问"), "menuAsk");
     w.menuAsk->setCheckable(true);

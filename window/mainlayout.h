@@ -8,6 +8,7 @@ class QAction;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QActionGroup;
 class QMainWindow;
 class QMenu;
 class QPlainTextEdit;
@@ -48,6 +49,9 @@ struct frmDownUi {
     QAction *menuLimit = nullptr;      // 限速… for all downloads together
     QAction *menuTaskLimit = nullptr;  // 限速… for the selected task (context menu)
     QAction *menuFolder = nullptr;     // 下载文件夹…
+    // 每个任务的连接数: 自动, then 1 to 16, one checked.
+    QMenu *menuConnections = nullptr;
+    QActionGroup *connectionChoices = nullptr;
     // The selected task's actions (context menu).
     QAction *menuOpenFile = nullptr;
     QAction *menuOpenFolder = nullptr;
