@@ -95,6 +95,9 @@ int runDownloads(const QStringList &args, bool measureStall)
         targets << args[i];
     const QStringList wanted = targets;
     frmDown w(benchSeams(&targets), listFolder.path());
+    // ZV_BENCH_CONNECTIONS: connections a task may open (0: 自动, the default).
+    if (qEnvironmentVariableIsSet("ZV_BENCH_CONNECTIONS"))
+        w.engine().setConnections(qEnvironmentVariableIntValue("ZV_BENCH_CONNECTIONS"));
     showAndWait(w);
     // The block map tab is the one whose painting follows every arrival.
     w.ui().SSTab1Tabs->setCurrentIndex(1);

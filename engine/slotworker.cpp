@@ -624,8 +624,10 @@ void SlotWorker::growTick()
         growStopped_ = true;
         return;
     }
+    // Four times as many each step (1, 4, 16): a capped path is filled
+    // within a second, and every step is weighed on its own.
     speedBefore_ = speed;
-    target_ = qMin(MaxConnections, target_ * 2);
+    target_ = qMin(MaxConnections, target_ * 4);
     while (running() < allowed() && openLink()) {}
     settle_ = 1;
 }

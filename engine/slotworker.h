@@ -43,7 +43,7 @@ public:
     static constexpr qint64 MinPiece = 1024 * 1024;
     static constexpr qint64 FastEnough = 32 * 1024 * 1024;
     static constexpr int MaxConnections = 16;
-    static constexpr int GrowMs = 1000;
+    static constexpr int GrowMs = 250;
     static constexpr int SaveMapMs = 2000;
 
 private:
