@@ -3,6 +3,7 @@
 #include "support/fakehost.h"
 #include "support/fakeseams.h"
 #include "support/scriptedserver.h"
+#include "tasks/piecemap.h"
 #include "widgets/blockmappanel.h"
 #include "widgets/minform.h"
 #include "widgets/tasklistview.h"
@@ -45,11 +46,14 @@ static QChar circleAt(const QImage &image, int k)
 }
 
 // DrawDownPic(1, mNum, mFlen, ReceiveBytes) for each of `calls`, on a blank
-// panel; `map` holds blocks 1.. as circleAt reads them, '.' beyond; `column`
+// panel, then, for a file of `size` bytes, its map of `pieces` drawn whole;
+// `map` holds blocks 1.. as circleAt reads them, '.' beyond; `column`
 // is row 1's "已下载大小" ("100" before), the row of slot 1's session.
 struct MapCase {
     QList<std::array<qint64, 3>> calls;
     QString map, column;
+    qint64 size = 0;
+    QList<PieceMap::Range> pieces;
 };
 Q_DECLARE_METATYPE(MapCase)
 
@@ -427,6 +431,26 @@ private Q_SLOTS:
             {{0, 60 << 12, 60 << 12}, {0, 51 << 12, 50 << 12}}, QString(50, 'B') + 'W', "100"};
         // 28 rows fit the panel: whole, however much of the map lies below.
         QTest::newRow("largest file") << MapCase{{{0, max, max}}, QString(1400, 'B'), "100"};
+        // Larger than 1400 circles of 4 KiB: each circle an equal share (here
+        // 8 KiB), filled once all of it is on disk.
+        const qint64 twice = 1400 * 8192;
+        QTest::newRow("scaled") << MapCase{
+            {{0, twice, 3 * 8192 + 8191}, {8192, twice, 3 * 8192 + 8191}},
+            "BBBBW" + QString(1395, 'W'),
+            "100"};
+        // Pieces where they are, a block filled only when whole.
+        QTest::newRow("pieces") << MapCase{
+            {},
+            "BBWWWWWWWWB" + QString(48, 'W') + 'B',
+            "100",
+            60 << 12,
+            {{0, 2 << 12}, {10 << 12, (12 << 12) - 1}, {59 << 12, 60 << 12}}};
+        QTest::newRow("pieces, scaled")
+            << MapCase{{},
+                       "WBB" + QString(1395, 'W') + "BB",
+                       "100",
+                       twice,
+                       {{8192, 3 * 8192 + 5}, {twice - 2 * 8192 - 1, twice}}};
     }
     void drawing()
     {
@@ -437,6 +461,11 @@ private Q_SLOTS:
         m.engine().Down(1)->WhichDown = 1;
         for (const auto &[mNum, mFlen, ReceiveBytes] : c.calls)
             m.DrawDownPic(1, mNum, mFlen, ReceiveBytes);
+        PieceMap pieces(c.size);
+        for (const auto &[from, end] : c.pieces)
+            pieces.add(from, end);
+        if (c.size > 0)
+            m.drawPieces(1, pieces, {});
         const QImage painted = m.ui().Pic[1]->grab().toImage();
         QString seen;
         for (int k = 1; k <= qMax(60, int(c.map.size())); ++k)
