@@ -437,7 +437,7 @@ private Q_SLOTS:
         QTest::newRow("scaled") << MapCase{
             {{0, twice, 3 * 8192 + 8191}, {8192, twice, 3 * 8192 + 8191}},
             "BBBBW" + QString(1395, 'W'),
-            "100"};
+            "40959"};
         // Pieces where they are, a block filled only when whole.
         QTest::newRow("pieces") << MapCase{
             {},
