@@ -98,13 +98,14 @@ static void row(const char *tag, const QByteArrayList &answer, const QByteArray 
 
 // A server of `body` that answers ranges, slowly enough (64 KiB every 4 ms
 // a connection) for several connections to run at once. Connection `refuse`
-// (1-based) is reset unanswered; with `wholeToPieces` a range with a last
-// byte is answered 200 with the whole file; connections after `newEtagAfter`
+// (1-based) is reset unanswered; a range with a last byte is answered 200
+// with the whole file (`pieces` "whole"), or with the bytes 4 KiB before the
+// ones asked for, saying so ("elsewhere"); connections after `newEtagAfter`
 // name another version of it.
 struct RangeServer : QTcpServer {
     QByteArray body;
     int refuse = 0, newEtagAfter = 0;
-    bool wholeToPieces = false;
+    QString pieces;
     QByteArrayList requests;
     RangeServer()
     {
@@ -127,10 +128,13 @@ struct RangeServer : QTcpServer {
     {
         const QRegularExpression rx("Range: bytes=(\\d+)-(\\d*)\r\n");
         const auto m = rx.match(QString::fromLatin1(requests[n]));
-        const qint64 size = body.size(), from = m.hasMatch() ? m.captured(1).toLongLong() : 0;
-        const bool piece = m.hasMatch() && !m.captured(2).isEmpty() && !wholeToPieces;
-        const qint64 last = piece ? m.captured(2).toLongLong() : size - 1;
-        QByteArray head = m.hasMatch() && !(wholeToPieces && !m.captured(2).isEmpty())
+        const bool asked = m.hasMatch() && !m.captured(2).isEmpty();
+        const qint64 shift = asked && pieces == "elsewhere" ? 4096 : 0;
+        const qint64 size = body.size(),
+                     from = m.hasMatch() ? m.captured(1).toLongLong() - shift : 0;
+        const bool piece = asked && pieces != "whole";
+        const qint64 last = piece ? m.captured(2).toLongLong() - shift : size - 1;
+        QByteArray head = m.hasMatch() && !(asked && pieces == "whole")
                               ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes "
                                     + QByteArray::number(from) + '-' + QByteArray::number(last)
                                     + '/' + QByteArray::number(size) + "\r\n"
@@ -274,25 +278,27 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("connections");
         QTest::addColumn<int>("refuse");
-        QTest::addColumn<bool>("wholeToPieces");
+        QTest::addColumn<QString>("answer");
         QTest::addColumn<int>("newEtagAfter");
         QTest::addColumn<bool>("mapBefore");
         QTest::addColumn<QString>("ending");
         const QString done = "的下载完成了";
-        QTest::newRow("one") << 1 << 0 << false << 0 << false << done;
-        QTest::newRow("four") << 4 << 0 << false << 0 << false << done;
-        QTest::newRow("third refused") << 8 << 3 << false << 0 << false << done;
-        QTest::newRow("200 to a range") << 4 << 0 << true << 0 << false << done;
+        const QString plain, whole = "whole", elsewhere = "elsewhere";
+        QTest::newRow("one") << 1 << 0 << plain << 0 << false << done;
+        QTest::newRow("four") << 4 << 0 << plain << 0 << false << done;
+        QTest::newRow("third refused") << 8 << 3 << plain << 0 << false << done;
+        QTest::newRow("200 to a range") << 4 << 0 << whole << 0 << false << done;
+        QTest::newRow("206 of another range") << 4 << 0 << elsewhere << 0 << false << done;
         QTest::newRow("ETag changes")
-            << 4 << 0 << false << 1 << false << "的下载因为服务器上的文件已改变被关闭了";
-        QTest::newRow("resumed from its map") << 3 << 0 << false << 0 << true << done;
-        QTest::newRow("map, one") << 1 << 0 << false << 0 << true << done;
+            << 4 << 0 << plain << 1 << false << "的下载因为服务器上的文件已改变被关闭了";
+        QTest::newRow("resumed from its map") << 3 << 0 << plain << 0 << true << done;
+        QTest::newRow("map, one") << 1 << 0 << plain << 0 << true << done;
     }
     void pieces()
     {
         QFETCH(int, connections);
         QFETCH(int, refuse);
-        QFETCH(bool, wholeToPieces);
+        QFETCH(QString, answer);
         QFETCH(int, newEtagAfter);
         QFETCH(bool, mapBefore);
         QFETCH(QString, ending);
@@ -300,7 +306,7 @@ private Q_SLOTS:
         server.body.resize(8 << 20);
         for (qsizetype i = 0; i < server.body.size(); ++i)
             server.body[i] = char(i * 7 / 4093);
-        server.refuse = refuse, server.wholeToPieces = wholeToPieces;
+        server.refuse = refuse, server.pieces = answer;
         server.newEtagAfter = newEtagAfter;
         EngineFixture f;
         f.engine.setConnections(connections);
