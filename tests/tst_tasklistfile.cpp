@@ -5,6 +5,7 @@
 // writer's last write landing last; where the list lives.
 #include "tasks/listlocation.h"
 #include "tasks/listwriter.h"
+#include "tasks/piecemap.h"
 #include "tasks/tasklistfile.h"
 
 #include <QScopeGuard>
@@ -135,6 +136,12 @@ private Q_SLOTS:
         row("sizes clamped", {0, "u", {}, -3000000000, 1LL << 40}, {0, "u", {}, INT_MIN, INT_MAX});
         // An unfinished task of known size has what its partial file (650 bytes) holds.
         row("partial file shorter", {0, "u", part, 1000, 900}, {0, "u", part, 1000, 650});
+        // Written in pieces (two of 4 KiB, 1 MiB apart): what its map holds;
+        // without the map, nothing of a file with a hole before its end.
+        row("pieces, map", {0, "u", part + ".p", 2 << 20, 900},
+            {0, "u", part + ".p", 2 << 20, 8192});
+        row("pieces, no map", {0, "u", part + ".h", 2 << 20, 900},
+            {0, "u", part + ".h", 2 << 20, 0});
     }
     void readBack()
     {
@@ -143,6 +150,14 @@ private Q_SLOTS:
         QFile partial(part);
         QVERIFY(write(list, written) && partial.open(QIODevice::WriteOnly)
                 && partial.write(QByteArray(650, 0)) == 650 && partial.flush());
+        PieceMap pieces(2 << 20);
+        for (const QString &name : {part + ".p", part + ".h"}) {
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'a')) == 4096
+                    && file.seek(1 << 20) && file.write(QByteArray(4096, 'b')) == 4096);
+        }
+        pieces.add(0, 4096), pieces.add(1 << 20, (1 << 20) + 4096);
+        QVERIFY(pieces.save(part + ".p"));
         // A new list holds proxy passwords: readable by its owner only.
         QCOMPARE(QFile::permissions(list) & 0x0777, QFile::ReadUser | QFile::WriteUser);
         // Cut, the list gives its whole records only; read as anything that
