@@ -167,6 +167,10 @@ DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &
             model_.task(row).GotSize = disk.count;
         }
         d->pieces = std::move(disk.map);
+    } else {
+        // Of unknown size the file is fetched whole: a map left from an
+        // earlier version of it says nothing of what will be there.
+        PieceMap::remove(filePath);
     }
     d->fromUser = byUser;
     d->startBytes = d->ReceiveBytes;

@@ -95,14 +95,11 @@ void SlotWorker::run(const SlotCommand &command)
         primaryFlowed_ = growStopped_ = ending_ = false;
         cap_ = MaxConnections;
         target_ = 1;
-        lastDone_ = 0;
         speedBefore_ = 0;
-        settle_ = 0;
         if (command.pieces && size_ > 0 && command.pieces->size() == size_) {
             // The pieces on disk stay; this answer fills the first hole,
             // up to where the next piece on disk starts.
             map_ = command.pieces;
-            lastDone_ = map_->done();
             const qint64 from = transfer_->askedFrom();
             transfer_->setPieceEnd(map_->nextDoneFrom(from));
             for (const PieceMap::Range &hole : map_->holes()) {
@@ -370,7 +367,8 @@ void SlotWorker::firstAnswerFlows()
     size_ = t.mFlen();
     validator_ = t.fileValidator();
     // The speed is measured from the first byte on.
-    lastDone_ = piecesOn() ? map_->done() : t.ReceiveBytes();
+    samples_ = {{0, piecesOn() ? map_->done() : t.ReceiveBytes()}};
+    sinceStep_ = 0;
     tickClock_.start();
     if (connections_ > 1)
         growTick();
@@ -407,7 +405,6 @@ bool SlotWorker::enterPieces()
         return false;
     }
     transfer_->setPieceEnd(size_);
-    lastDone_ = map_->done();
     saveTick_.start();
     return true;
 }
@@ -476,17 +473,43 @@ void SlotWorker::onLinkData(Link *link)
     qint64 length = 0;
     const SaveResult status = t.SaveData(bytes.size(), bytes, length);
     wrote(t, before);
+    if (!afterLinkArrival(link, status))
+        return;
+    // The rest of its piece goes from the connection to the file inside the
+    // kernel, as the first connection's does.
+    if (t.canSplice() && !link->socket->takeDirect)
+        link->socket->takeDirect = [this, link](int descriptor, qint64 most) {
+            return onLinkDirect(link, descriptor, most);
+        };
+}
+
+qint64 SlotWorker::onLinkDirect(Link *link, int descriptor, qint64 most)
+{
+    Transfer &t = *link->transfer;
+    const qint64 before = t.ReceiveBytes();
+    qint64 fromConnection = -2;
+    const SaveResult status = t.spliceBody(descriptor, most, fromConnection);
+    const int error = errno;
+    wrote(t, before);
+    afterLinkArrival(link, status);
+    errno = error;
+    return fromConnection;
+}
+
+bool SlotWorker::afterLinkArrival(Link *link, SaveResult status)
+{
     switch (status) {
     case SaveResult::Nothing:
     case SaveResult::Ok200:
     case SaveResult::Partial206:
-        if (t.bodyDone())
+        if (link->transfer->bodyDone()) {
             dropLink(link, false);
-        else
-            scheduleProgress();
-        return;
+            return false;
+        }
+        scheduleProgress();
+        return true;
     case SaveResult::Cancel:
-        return;
+        return false;
     case SaveResult::Changed:
     case SaveResult::LocalChanged:
     case SaveResult::WriteFail: {
@@ -497,14 +520,14 @@ void SlotWorker::onLinkData(Link *link)
         r.status = status;
         report(std::move(r));
         dropLink(link, true);
-        return;
+        return false;
     }
     default:
         // Turned away (429, 503, a 200 to a range, anything not asked for):
         // nothing of it was written; the others go on.
         turnedAway();
         dropLink(link, true);
-        return;
+        return false;
     }
 }
 
@@ -605,20 +628,21 @@ void SlotWorker::growTick()
     if (!mayJoin())
         return;
     const qint64 done = piecesOn() ? map_->done() : transfer_ ? transfer_->ReceiveBytes() : 0;
-    const qint64 ms = tickClock_.restart();
-    const double speed = ms > 0 ? double(done - lastDone_) * 1000.0 / double(ms) : 0;
-    lastDone_ = done;
+    samples_.append({tickClock_.elapsed(), done});
+    while (samples_.size() > 3)
+        samples_.removeFirst();
     if (connections_ > 0) {
         while (running() < allowed() && openLink()) {}
         return;
     }
-    // 自动: a step is kept only when it brought a clear share more.
-    if (growStopped_ || target_ >= MaxConnections)
+    // 自动: the speed over the last two ticks (servers that cap a connection
+    // often send in bursts a tick apart), all of it after the last step.
+    if (growStopped_ || target_ >= MaxConnections || ++sinceStep_ < 2 || samples_.size() < 3)
         return;
-    if (settle_ > 0 || ms < GrowMs / 2) {
-        settle_ = qMax(0, settle_ - 1);
-        return;
-    }
+    const qint64 ms = qMax<qint64>(1, samples_.last().first - samples_.first().first);
+    const double speed
+        = double(samples_.last().second - samples_.first().second) * 1000.0 / double(ms);
+    // A step is kept only when it brought a clear share more.
     if ((speedBefore_ > 0 && speed < speedBefore_ * 1.25)
         || (speedBefore_ == 0 && speed >= FastEnough)) {
         growStopped_ = true;
@@ -629,7 +653,7 @@ void SlotWorker::growTick()
     speedBefore_ = speed;
     target_ = qMin(MaxConnections, target_ * 4);
     while (running() < allowed() && openLink()) {}
-    settle_ = 1;
+    sinceStep_ = 0;
 }
 
 void SlotWorker::endPieces()

@@ -85,6 +85,9 @@ private:
     // the largest piece still open; false when there is none to take.
     bool openLink();
     void onLinkData(Link *link);
+    qint64 onLinkDirect(Link *link, int descriptor, qint64 most);
+    // What an arrival on a further connection means; false once it has ended.
+    bool afterLinkArrival(Link *link, SaveResult status);
     void onLinkEnd(Link *link);
     // A connection ends: its piece done, or given up (the rest goes back).
     void dropLink(Link *link, bool failed);
@@ -117,12 +120,12 @@ private:
     bool primaryFlowed_ = false;
     int cap_ = MaxConnections;  // lowered when the server turns one away
     bool growStopped_ = false;
-    bool ending_ = false;  // the session's end is reported: nothing more opens
-    QString validator_;    // what every further connection asks with
-    int target_ = 1;       // 自动: the connections it has grown to
-    qint64 lastDone_ = 0;
+    bool ending_ = false;                   // the session's end is reported: nothing more opens
+    QString validator_;                     // what every further connection asks with
+    int target_ = 1;                        // 自动: the connections it has grown to
+    QList<QPair<qint64, qint64>> samples_;  // the last ticks: when, and bytes on disk
     double speedBefore_ = 0;
-    int settle_ = 0;
+    int sinceStep_ = 0;
     QElapsedTimer tickClock_;
     QTimer growTick_{this};
     QTimer saveTick_{this};

@@ -2,6 +2,7 @@
 // its folder (through the desktop), copy its address, delete it with its file.
 #include "window/frmdown.h"
 
+#include "tasks/piecemap.h"
 #include "widgets/tasklistview.h"
 
 #include <QFile>
@@ -68,6 +69,8 @@ void frmDown::menuDelFile_Click()
     }
     model().mark(row);
     // Its thread has stopped writing: nothing more can land in the file.
-    if (!path.isEmpty())
+    if (!path.isEmpty()) {
         QFile::remove(path);
+        PieceMap::remove(path);  // its map of pieces, when it was written in pieces
+    }
 }
