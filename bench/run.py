@@ -6,7 +6,8 @@ usage: run.py ZVBENCH README
 ZVBENCH is the built bench driver, README the file whose results section is
 rewritten. ZV_BENCH_ROUNDS (default 5) sets the rounds; ZV_BENCH_DIR the
 folder for the served files and the downloads (default: a new folder in
-/var/tmp, on the machine's disk rather than in memory).
+/var/tmp, on the machine's disk rather than in memory). ZV_BENCH_ONLY=capped
+runs only the rows of several connections (a server that caps each one).
 
 Every round runs each tool once per file, in an order that rotates from round
 to round, so that whatever drifts on the machine hits all tools alike. Each
@@ -27,11 +28,13 @@ import time
 
 MiB = 1024 * 1024
 FILES = [("big.bin", 1024 * MiB), ("mid.bin", 100 * MiB)]
+# Served at 4 MB/s a connection (nginx's limit_rate), as many mirrors do.
+CAPPED = ("capped.bin", 200 * MiB)
 TOOLS = ["zipvane", "curl", "wget", "aria2c"]
 GOALS = {
     "transfer": 0.6, "cpu": 0.6, "rss_mib": 64, "two_ratio": 1.3, "startup_ms": 1000,
     "empty_ms": 100, "redraw_ms": 5, "stall_ms": 50, "tls_stall_ms": 16, "wait_pct": 2,
-    "tls": 0.8,
+    "tls": 0.8, "capped_aria2": 1.2, "capped_curl": 8, "cpu16": 1.2, "stall16_ms": 16,
 }
 
 
@@ -83,7 +86,7 @@ def make_certificates(work):
 
 
 def start_nginx(work, root):
-    port, tls_port = free_port(), free_port()
+    port, tls_port, capped_port = free_port(), free_port(), free_port()
     _, key, cert = make_certificates(work)
     conf = os.path.join(work, "nginx.conf")
     with open(conf, "w") as f:
@@ -105,6 +108,11 @@ http {{
     root {root};
   }}
   server {{
+    listen 127.0.0.1:{capped_port};
+    root {root};
+    limit_rate 4m;
+  }}
+  server {{
     listen 127.0.0.1:{tls_port} ssl;
     ssl_certificate {cert};
     ssl_certificate_key {key};
@@ -118,7 +126,7 @@ http {{
     for _ in range(100):
         try:
             socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-            return proc, port, tls_port
+            return proc, port, tls_port, capped_port
         except OSError:
             time.sleep(0.05)
     proc.kill()
@@ -176,6 +184,9 @@ def tool_argv(tool, zvbench, url, target, ca=None):
         return ["curl", "-s", "-o", target, url] + (["--cacert", ca] if ca else [])
     if tool == "wget":
         return ["wget", "-q", "-O", target, url]
+    if tool == "aria2c x16":
+        return ["aria2c", "-q", "-x16", "-s16", "-k1M", "--allow-overwrite=true",
+                "-d", os.path.dirname(target), "-o", os.path.basename(target), url]
     return ["aria2c", "-q", "-x1", "-s1", "--allow-overwrite=true",
             "-d", os.path.dirname(target), "-o", os.path.basename(target), url]
 
@@ -199,6 +210,77 @@ def machine(folder):
             f"Linux {platform.release()}, files on {df[0]} ({df[1]}{kind})")
 
 
+def write_block(readme, name, table):
+    text = open(readme).read() if os.path.exists(readme) else ""
+    begin, end = f"<!-- {name} -->", f"<!-- /{name} -->"
+    block = f"{begin}\n{table}\n{end}"
+    if begin in text and end in text:
+        text = text[:text.index(begin)] + block + text[text.index(end) + len(end):]
+    else:
+        text += "\n" + block + "\n"
+    with open(readme, "w") as f:
+        f.write(text)
+
+
+def capped_rows(rounds, zvbench, env, capped_url, plain_url, path, checked, digest):
+    """Several connections for one file: 200 MiB from a server that caps each
+    connection at 4 MB/s, Zipvane with its defaults (自动) against aria2c with
+    16 connections, curl once; then the same file unthrottled on 16 connections
+    fixed against one, for the CPU; and the window's longest stall with two
+    tasks of 16 connections each."""
+    name, size = CAPPED
+    runs = {}
+    for r in range(rounds):
+        order = ["zipvane", "aria2c x16"] + (["curl"] if r == 0 else [])
+        for tool in (order if r % 2 == 0 else order[::-1]):
+            argv = tool_argv(tool, zvbench, capped_url, path)
+            code, _, wall, cpu, _ = run_child(argv, env)
+            checked(name, code, argv)
+            runs.setdefault(tool, []).append((wall, cpu))
+        for n in ("1", "16"):
+            argv = tool_argv("zipvane", zvbench, plain_url, path)
+            code, _, wall, cpu, _ = run_child(argv, dict(env, ZV_BENCH_CONNECTIONS=n))
+            checked(name, code, argv)
+            runs.setdefault("unthrottled " + n, []).append((wall, cpu))
+        print(f"bench: capped round {r + 1} of {rounds} done", flush=True)
+    stalls = []
+    two = [zvbench, "stall", plain_url, path, plain_url + "?2", path + "2"]
+    for r in range(rounds):
+        code, text, _, _, _ = run_child(two, dict(env, ZV_BENCH_CONNECTIONS="16"))
+        if code != 0:
+            fail("two downloads of 16 connections failed")
+        for p in (path, path + "2"):
+            if sha256(p) != digest:
+                fail(f"two downloads of 16 connections wrote a wrong {p}")
+            os.remove(p)
+        stalls.append(figures(text)["stall_ms"])
+    wall = {t: summary([x[0] for x in v]) for t, v in runs.items()}
+    cpu = {t: statistics.median(x[1] for x in v) for t, v in runs.items()}
+    lines = [f"200 MiB at 4 MB/s a connection, {rounds} rounds (curl once), "
+             f"{time.strftime('%Y-%m-%d')}.", "",
+             "| tool | wall s (min–max) | CPU s |", "|---|---|---|"]
+    for tool in ["zipvane", "aria2c x16", "curl", "unthrottled 1", "unthrottled 16"]:
+        w = wall[tool]
+        label = {"zipvane": "zipvane (自动)", "aria2c x16": "aria2c -x16 -s16 -k1M",
+                 "unthrottled 1": "zipvane, 1 connection, unthrottled",
+                 "unthrottled 16": "zipvane, 16 connections, unthrottled"}.get(tool, tool)
+        lines.append(f"| {label} | {w[0]:.3f} ({w[1]:.3f}–{w[2]:.3f}) | {cpu[tool]:.3f} |")
+    z, a, c = wall["zipvane"][0], wall["aria2c x16"][0], wall["curl"][0]
+    c1, c16 = cpu["unthrottled 1"], cpu["unthrottled 16"]
+    s = summary(stalls)
+    verdicts = [
+        ("Zipvane ≤ 1.2 × aria2c -x16 (capped)", f"{z / a:.2f}", z / a <= GOALS["capped_aria2"]),
+        ("Zipvane ≥ 8 × faster than curl (capped)", f"{c / z:.1f}", c / z >= GOALS["capped_curl"]),
+        ("CPU with 16 connections ≤ 1.2 × one's (unthrottled)", f"{c16 / c1:.2f}",
+         c16 / c1 <= GOALS["cpu16"]),
+        ("longest event-loop stall, two tasks of 16 connections ≤ 16 ms",
+         f"{s[0]:.0f} ms ({s[1]:.0f}–{s[2]:.0f})", s[2] <= GOALS["stall16_ms"]),
+    ]
+    lines += ["", "| goal | measured | met |", "|---|---|---|"]
+    lines += [f"| {g} | {m} | {'yes' if ok else 'NO'} |" for g, m, ok in verdicts]
+    return lines
+
+
 def main():
     if len(sys.argv) != 3:
         fail(__doc__)
@@ -213,10 +295,13 @@ def main():
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
 
     print(f"bench: {rounds} rounds in {work}", flush=True)
-    digests = {name: write_random(os.path.join(root, name), size) for name, size in FILES}
-    os.symlink("big.bin", os.path.join(root, "big2.bin"))
-    digests["big2.bin"] = digests["big.bin"]
-    nginx, port, tls_port = start_nginx(work, root)
+    only_capped = os.environ.get("ZV_BENCH_ONLY") == "capped"
+    files = [CAPPED] + ([] if only_capped else FILES)
+    digests = {name: write_random(os.path.join(root, name), size) for name, size in files}
+    if not only_capped:
+        os.symlink("big.bin", os.path.join(root, "big2.bin"))
+        digests["big2.bin"] = digests["big.bin"]
+    nginx, port, tls_port, capped_port = start_nginx(work, root)
     ca = os.path.join(work, "ca.pem")
     tls_env = dict(env, ZV_BENCH_CA=ca)
     url = lambda name: f"http://127.0.0.1:{port}/{name}"
@@ -233,6 +318,13 @@ def main():
 
     results, arrivals, transfers = {}, {}, {}
     try:
+        capped = capped_rows(rounds, zvbench, env, f"http://127.0.0.1:{capped_port}/capped.bin",
+                             url("capped.bin"), target("capped.bin"), checked,
+                             digests["capped.bin"])
+        write_block(readme, "capped", "\n".join(capped))
+        if only_capped:
+            print("\n".join(capped))
+            return
         # Each tool and file, tools rotating from round to round.
         for r in range(rounds):
             order = TOOLS[r % len(TOOLS):] + TOOLS[:r % len(TOOLS)]
@@ -416,15 +508,7 @@ def main():
     table = "\n".join(lines)
     print(table)
 
-    text = open(readme).read() if os.path.exists(readme) else ""
-    begin, end = "<!-- results -->", "<!-- /results -->"
-    block = f"{begin}\n{table}\n{end}"
-    if begin in text and end in text:
-        text = text[:text.index(begin)] + block + text[text.index(end) + len(end):]
-    else:
-        text += "\n" + block + "\n"
-    with open(readme, "w") as f:
-        f.write(text)
+    write_block(readme, "results", table)
 
 
 if __name__ == "__main__":

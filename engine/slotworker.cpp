@@ -635,22 +635,23 @@ void SlotWorker::growTick()
         while (running() < allowed() && openLink()) {}
         return;
     }
-    // 自动: the speed over the last two ticks (servers that cap a connection
-    // often send in bursts a tick apart), all of it after the last step.
-    if (growStopped_ || target_ >= MaxConnections || ++sinceStep_ < 2 || samples_.size() < 3)
+    // 自动: the first tick tells whether one connection is fast enough
+    // already; a step is weighed on the speed over the two ticks after it
+    // (servers that cap a connection often send in bursts a tick apart).
+    const bool first = speedBefore_ == 0;
+    if (growStopped_ || target_ >= MaxConnections || ++sinceStep_ < (first ? 1 : 2))
         return;
     const qint64 ms = qMax<qint64>(1, samples_.last().first - samples_.first().first);
     const double speed
         = double(samples_.last().second - samples_.first().second) * 1000.0 / double(ms);
     // A step is kept only when it brought a clear share more.
-    if ((speedBefore_ > 0 && speed < speedBefore_ * 1.25)
-        || (speedBefore_ == 0 && speed >= FastEnough)) {
+    if ((!first && speed < speedBefore_ * 1.25) || (first && speed >= FastEnough)) {
         growStopped_ = true;
         return;
     }
     // Four times as many each step (1, 4, 16): a capped path is filled
     // within a second, and every step is weighed on its own.
-    speedBefore_ = speed;
+    speedBefore_ = qMax(speed, 1.0);
     target_ = qMin(MaxConnections, target_ * 4);
     while (running() < allowed() && openLink()) {}
     sinceStep_ = 0;
