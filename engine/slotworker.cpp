@@ -1,5 +1,7 @@
 #include "engine/slotworker.h"
 
+#include "engine/ratelimiter.h"
+
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
@@ -639,7 +641,9 @@ void SlotWorker::growTick()
     // already; a step is weighed on the speed over the two ticks after it
     // (servers that cap a connection often send in bursts a tick apart).
     const bool first = speedBefore_ == 0;
-    if (growStopped_ || target_ >= MaxConnections || ++sinceStep_ < (first ? 1 : 2))
+    // Under a speed limit more connections cannot raise the speed.
+    const bool limited = socket_->limiter() && socket_->limiter()->limiting();
+    if (limited || growStopped_ || target_ >= MaxConnections || ++sinceStep_ < (first ? 1 : 2))
         return;
     const qint64 ms = qMax<qint64>(1, samples_.last().first - samples_.first().first);
     const double speed
