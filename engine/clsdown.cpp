@@ -97,7 +97,7 @@ void clsDown::sendRequestNow()
     in.mSizeOpen = mSizeOpen;
     in.Validator = WhichDown > 0 ? engine_.model().task(WhichDown).Validator : QString();
     const RequestPlan plan(in);
-    engine_.sendRequest(WhichSocket, plan.request(), {plan, mFile});
+    engine_.sendRequest(WhichSocket, plan.request(), {plan, mFile, false, {}});
     requestSent_ = true;
     lastHeardMs = engine_.host().monotonicMs();
 }

@@ -65,6 +65,8 @@ struct SlotReport {
     // header was taken (or, when that answer starts the file over, whose
     // first body byte did so). Empty: the file now has no validator.
     std::optional<QString> validator;
+    // Where the file is from now on, when it took the server's name.
+    std::optional<QString> renamedTo;
 };
 
 class SlotChannel {

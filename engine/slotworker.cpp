@@ -225,6 +225,7 @@ void SlotWorker::report(SlotReport r, int state)
         r.serverBusy = transfer_->serverBusy();
         r.retryAfter = transfer_->retryAfterSeconds();
         r.validator = transfer_->takeValidator();
+        r.renamedTo = transfer_->takeRenamed();
         reported_ = r.onDisk;
         progress_.stop();
         sinceProgress_.restart();

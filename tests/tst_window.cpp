@@ -249,6 +249,67 @@ private Q_SLOTS:
                  std::pair(dir.filePath("other"), true));
     }
 
+    // With asking off, the server's name replaces the URL's before the first
+    // byte, made safe, kept in the folder, never over a file that is there or
+    // that another task holds; a dialog's answer, or bytes on disk, keep theirs.
+    void serverNames_data()
+    {
+        QTest::addColumn<QByteArray>("disposition");
+        QTest::addColumn<bool>("ask");
+        QTest::addColumn<QString>("lands");  // in the download folder
+        QTest::newRow("filename") << QByteArray("attachment; filename=\"r.pdf\"") << false
+                                  << "r.pdf";
+        QTest::newRow("filename* first")
+            << QByteArray("attachment; filename=\"x.pdf\"; filename*=UTF-8''%E6%8A%A5.pdf")
+            << false << "报.pdf";
+        QTest::newRow("a path") << QByteArray("attachment; filename=\"../../../up.sh\"") << false
+                                << "_.._.._up.sh";
+        QTest::newRow("a file is there")
+            << QByteArray("inline; filename=theirs.bin") << false << "theirs (1).bin";
+        QTest::newRow("another task's")
+            << QByteArray("inline; filename=held.bin") << false << "held (1).bin";
+        QTest::newRow("nothing left")
+            << QByteArray("attachment; filename=\"..\"") << false << "u.bin";
+        QTest::newRow("asked") << QByteArray("attachment; filename=r.pdf") << true << "chosen.bin";
+    }
+    void serverNames()
+    {
+        QFETCH(QByteArray, disposition);
+        QFETCH(bool, ask);
+        QFETCH(QString, lands);
+        QTemporaryDir dir;
+        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasConfig); });
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        Settings s;
+        s.askWhereToSave = ask, s.downloadFolder = dir.filePath("dl");
+        QVERIFY(s.write() && QDir().mkpath(s.downloadFolder));
+        QFile theirs(s.downloadFolder + "/theirs.bin");
+        QVERIFY(theirs.open(QIODevice::WriteOnly) && theirs.write("theirs") && theirs.flush());
+        // The first answer is cut after 2 bytes: the start that resumes them
+        // must keep the name they are under.
+        ScriptedServer server;
+        server.addScript({{"HTTP/1.1 200 OK\r\nETag: \"e\"\r\nContent-Disposition: " + disposition
+                           + "\r\nContent-Length: 4\r\n\r\nab"}});
+        server.addScript({{"HTTP/1.1 206 Partial\r\nContent-Disposition: attachment; "
+                           "filename=later.bin\r\nContent-Range: bytes 2-3/4\r\n\r\ncd"}});
+        auto fake = std::make_shared<FakeSeamsState>();
+        fake->savePath = s.downloadFolder + "/chosen.bin";
+        frmDown m(fakeSeams(fake), dir.path());
+        m.AddNewUrl("http://127.0.0.1:1/held.bin");
+        m.DownTask(1).FilePath = s.downloadFolder + "/held.bin";
+        m.AddNewUrl(QString("http://127.0.0.1:%1/u.bin").arg(server.port()));
+        m.ui().LView->setCurrentItem(m.ui().LView->topLevelItem(1));
+        m.LView_DblClick();
+        QTRY_VERIFY(m.rowState(2) != "start");
+        m.LView_DblClick();
+        QTRY_COMPARE(m.rowState(2), "ok");
+        QCOMPARE(m.DownTask(2).FilePath, s.downloadFolder + "/" + lands);
+        QCOMPARE(readFile(m.DownTask(2).FilePath) + readFile(s.downloadFolder + "/theirs.bin"),
+                 "abcdtheirs");
+        QCOMPARE(QDir(s.downloadFolder).entryList(QDir::Files).size(), 2);
+    }
+
     // The task menu's actions on a complete task and on one that downloads:
     // open the file (a complete one only) and its folder, copy the address,
     // delete the task with its file (asked first; a running one is stopped).

@@ -100,6 +100,7 @@ bool frmDown::startRow(int r, bool quiet)
     if (!settings_.askWhereToSave) {
         // Kept at once: the next task's name must see this one taken.
         DownTask(r).FilePath = automaticPath(r);
+        model().setNameFromServer(r, true);
         return startWithPath(r, DownTask(r).FilePath);
     }
     askSavePath(r, [this, r](std::optional<QString> chosen) {
