@@ -370,10 +370,17 @@ private Q_SLOTS:
         {
             frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
             m.show();
+            m.AddNewUrl("http://127.0.0.1:1/big");
+            m.DownTask(1).FileSize = m.DownTask(1).GotSize = 1 << 30;
+            m.ui().LView->setCurrentItem(m.ui().LView->topLevelItem(0));
+            m.LView_MouseUp(Qt::LeftButton, {});
             designed = m.size();
             m.resize(designed + QSize(200, 101));
             QTRY_COMPARE(m.centralWidget()->width(), 483 + 200);
             const auto &ui = m.ui();
+            // The map shows more rows of the same circles: row 30 is drawn.
+            ui.SSTab1Tabs->setCurrentIndex(1);
+            QCOMPARE(ui.Pic[0]->image().pixelColor(8, 238), QColor(0, 0, 255));
             const QRect list = ui.LView->geometry(), tabs = ui.SSTab1->geometry(),
                         legend = ui.Frame2->geometry(), info = ui.txtInfo->geometry();
             QCOMPARE(QList<QRect>({list, tabs, legend, info}),

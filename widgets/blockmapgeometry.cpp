@@ -14,13 +14,13 @@ qint64 blocksOf(qint64 length)
     return length > 0 ? length / BlockBytes : 0;
 }
 
-qint64 lastVisibleBlock()
+qint64 lastVisibleBlock(int heightPx)
 {
     // A row is seen while the top of its circles (100 + 120 r - 50) lies
     // above the panel's lower edge, measured in whole pixels.
-    constexpr int panelHeight = PanelHeightPx * TwipsPerPixel;
+    const int panelHeight = heightPx * TwipsPerPixel;
     constexpr int firstTop = 100 - RadiusTwips;
-    constexpr int visibleRows = (panelHeight - firstTop + 119) / 120;
+    const int visibleRows = qMax(0, panelHeight - firstTop + 119) / 120;
     return qint64(visibleRows) * BlocksPerRow;
 }
 

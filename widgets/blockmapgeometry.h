@@ -27,8 +27,9 @@ QPoint blockCentre(qint64 k);
 // circle, and a negative or unknown length has none.
 qint64 blocksOf(qint64 length);
 
-// The last block whose circle reaches into the panel at all. Later blocks lie
-// wholly below its lower edge, so drawing them would change nothing.
-qint64 lastVisibleBlock();
+// The last block whose circle reaches into a panel `heightPx` high at all.
+// Later blocks lie wholly below its lower edge, so drawing them would change
+// nothing.
+qint64 lastVisibleBlock(int heightPx = PanelHeightPx);
 
 }  // namespace BlockMap

@@ -38,3 +38,14 @@ void frmDown::PicVisible(int Index)
     if (Index >= 0 && Index < int(ui_.Pic.size()))
         ui_.Pic[Index]->show();
 }
+
+void frmDown::redrawPic(int Index)
+{
+    if (Index == 0) {
+        if (SelRow >= 1 && SelRow <= rowCount())
+            DrawDownPic(0, 0, DownTask(SelRow).FileSize, DownTask(SelRow).GotSize);
+    } else if (engine().DownRow[Index] > 0) {
+        const auto session = engine().Down(Index);
+        DrawDownPic(Index, 0, session->mFlen, session->ReceiveBytes);
+    }
+}

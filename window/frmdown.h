@@ -65,6 +65,8 @@ public:
 
     // The block map.
     void PicVisible(int Index);
+    // Draws panel `Index` again whole, as its task stands: after it has grown.
+    void redrawPic(int Index);
 
     // A column's text of task row `row`.
     void setRowText(int row, int column, const QString &text);
