@@ -9,7 +9,6 @@
 
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QSettings>
 #include <QtTest>
 #include <csignal>
 #include <fcntl.h>
@@ -27,11 +26,13 @@ struct Peer {
 Q_DECLARE_METATYPE(Peer)
 
 // Bytes a browser writes to the native host, the answers it reads back,
-// the URLs that joined the list and how the host ends.
+// the URLs that joined the list, how the host ends, and the name the last
+// new task saves under (in the download folder, without asking).
 struct Frames {
     QByteArray in;
     QStringList answers, added;
     int exitCode = 0;
+    QString name = {};
 };
 Q_DECLARE_METATYPE(Frames)
 
@@ -140,10 +141,13 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(ZV_PROGRAM, dir_.filePath("zipvane")));
         QVERIFY(QFile::copy(ZV_HOST, dir_.filePath("zipvane-native-host")));
         // Links from the browser start at once: into a folder of the test's, unasked.
-        QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Zipvane", "Zipvane");
-        settings.setValue("askWhereToSave", false);
-        settings.setValue("downloadFolder", dir_.filePath("downloads"));
-        settings.sync();
+        QFile settings(
+            QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+                .filePath("Zipvane/Zipvane.conf"));
+        QVERIFY(QDir().mkpath(QFileInfo(settings).path()) && settings.open(QIODevice::WriteOnly));
+        settings.write("[General]\naskWhereToSave=false\ndownloadFolder="
+                       + dir_.filePath("downloads").toUtf8() + "\n");
+        settings.close();
         list_ = dir_.filePath(TaskListFile::FileName);
         start(first_, {"http://h/1"});
         QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringList{"http://h/1"}, 10000);
@@ -278,17 +282,21 @@ private Q_SLOTS:
     void nativeHost_data()
     {
         QTest::addColumn<Frames>("f");
-        const QByteArray link
-            = "{\"url\":\"" + Link.toUtf8()
-              + "a\",\"referrer\":\"http://127.0.0.1/p\","
-                "\"cookies\":\"a=1\",\"userAgent\":\"UA/1\",\"filename\":\"a.zip\",\"size\":5,"
-                "\"more\":{\"x\":[1]}}";
-        QTest::newRow("a link, unknown fields passed over, then again") << Frames{
-            framed(link) + framed(link), {Ok, refusal("该URL已经在下载队列中了")}, {Link + "a"}};
+        const QByteArray link = "{\"url\":\"" + Link.toUtf8()
+                                + "a\",\"referrer\":\"http://127.0.0.1/p\","
+                                  "\"cookies\":\"a=1\",\"userAgent\":\"UA/1\",\"filename\":\"../"
+                                  "报告 a.zip\",\"size\":5,"
+                                  "\"more\":{\"x\":[1]}}";
+        QTest::newRow("a link, unknown fields passed over, then again")
+            << Frames{framed(link) + framed(link),
+                      {Ok, refusal("该URL已经在下载队列中了")},
+                      {Link + "a"},
+                      0,
+                      "_报告 a.zip"};
         // The largest message taken: 1 MiB, most of it a field nobody reads.
         QByteArray mib = "{\"url\":\"" + Link.toUtf8() + "b\",\"pad\":\"";
         mib += QByteArray((1 << 20) - mib.size() - 2, 'x') + "\"}";
-        QTest::newRow("1 MiB") << Frames{framed(mib), {Ok}, {Link + "b"}};
+        QTest::newRow("1 MiB") << Frames{framed(mib), {Ok}, {Link + "b"}, 0, "b"};
         QTest::newRow("1 MiB and a byte")
             << Frames{framed(mib.insert(5, ' ')), {refusal("消息超过1 MiB")}, {}, 1};
         QTest::newRow("short length") << Frames{"\x05\x00", {refusal("消息不完整")}, {}, 1};
@@ -312,6 +320,10 @@ private Q_SLOTS:
         QCOMPARE(host(dir_.path(), f.in), std::pair(f.answers, f.exitCode));
         QTRY_COMPARE(listed(), before + f.added);
         QCOMPARE(first_.state(), QProcess::Running);
+        if (!f.name
+                 .isEmpty())  // started at once, so it has its path: the browser's name made safe
+            QTRY_COMPARE(TaskListFile::read(list_).records.last().FilePath,
+                         dir_.filePath("downloads/" + f.name));
     }
 
     // With no program running, the host starts one (detached) and hands the link to it.
