@@ -47,7 +47,8 @@ class Site(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         Site.requests.append((self.path, dict(self.headers.items())))
         if self.path == "/":
-            page = b'<a id="file" href="/files/big.zip">big</a> <a href="/files/menu.iso">menu</a>'
+            page = (b'<a id="file" href="/files/big.zip">big</a> <a href="/files/menu.iso">menu</a>'
+                    b' <a href="/files/picked.mp4">picked</a>')
             self.send_response(200)
             self.send_header("Set-Cookie", COOKIE + "; Path=/")
             self.send_header("Content-Type", "text/html")
@@ -145,20 +146,31 @@ def main():
         assert got.get("User-Agent") == agent, got
         assert not os.path.exists(os.path.join(browser_downloads, "big.zip"))
 
-        # The context menu's entry, at its function: the same road, twice.
+        # The context menu's entries, at their function: the same road. The
+        # link's entry twice; then a selection over all three links sends the
+        # one the list lacks.
+        driver.execute_script("window.getSelection().selectAllChildren(document.body)")
         driver.switch_to.window(options_tab)
+        listed = {"ok": False, "error": "该URL已经在下载队列中了"}
         answers = driver.execute_async_script(
             "const [info, tab, done] = arguments;"
             "zipvaneMenuClicked(info, tab).then(async (a) =>"
             "  done(a.concat(await zipvaneMenuClicked(info, tab))))",
             {"menuItemId": "zipvane-link", "linkUrl": base + "/files/menu.iso"},
             {"url": base + "/"})
-        assert answers == [{"ok": True}, {"ok": False, "error": "该URL已经在下载队列中了"}], answers
-        menu = os.path.join(downloads, "menu.iso")
-        wait_for("the menu's file to complete",
-                 lambda: os.path.exists(menu) and os.path.getsize(menu) == len(FILE), 60)
-        [got] = zipvane_requests("/files/menu.iso")
-        assert got.get("Cookie") == COOKIE and got.get("Referer") == base + "/", got
+        assert answers == [{"ok": True}, listed], answers
+        answers = driver.execute_async_script(
+            "const [url, done] = arguments;"
+            "chrome.tabs.query({url}).then(([tab]) =>"
+            "  zipvaneMenuClicked({menuItemId: 'zipvane-selection'}, tab)).then(done)",
+            base + "/")
+        assert answers == [listed, listed, {"ok": True}], answers
+        for name in ("menu.iso", "picked.mp4"):
+            path = os.path.join(downloads, name)
+            wait_for(name + " to complete",
+                     lambda: os.path.exists(path) and os.path.getsize(path) == len(FILE), 60)
+            [got] = zipvane_requests("/files/" + name)
+            assert got.get("Cookie") == COOKIE and got.get("Referer") == base + "/", got
         print("browser_extension: ok")
     finally:
         if driver:
