@@ -196,6 +196,7 @@ private Q_SLOTS:
         QTest::newRow("control character") << Peer{head + "http://h/\x01\n\n", ""};
         QTest::newRow("not UTF-8") << Peer{head + "http://h/\xff\n\n", ""};
         QTest::newRow("an older program's") << Peer{"ZIPVANE-URLS 1\nhttp://h/5\n\n", ""};
+        QTest::newRow("a later program's") << Peer{"ZIPVANE-URLS 4\nurl http://h/5\n\n", ""};
         // A link from the browser, with what it needs; a field this program
         // does not know, or one before the URL, refuses it whole.
         const QByteArray browser = "ZIPVANE-URLS 3\n";

@@ -4,10 +4,10 @@
 
 if (typeof importScripts === "function") importScripts("send.js");
 
-chrome.runtime.onInstalled.addListener(() => {
-  chrome.contextMenus.removeAll(() => {
-    chrome.contextMenus.create({ id: "zipvane-link", title: "用迅羽下载", contexts: ["link"] });
-    chrome.contextMenus.create({
+ext.runtime.onInstalled.addListener(() => {
+  ext.contextMenus.removeAll(() => {
+    ext.contextMenus.create({ id: "zipvane-link", title: "用迅羽下载", contexts: ["link"] });
+    ext.contextMenus.create({
       id: "zipvane-selection",
       title: "用迅羽下载所有链接",
       contexts: ["selection"],
@@ -15,29 +15,29 @@ chrome.runtime.onInstalled.addListener(() => {
   });
   showPaused();
 });
-chrome.runtime.onStartup.addListener(showPaused);
-chrome.storage.onChanged.addListener((changes) => {
+ext.runtime.onStartup.addListener(showPaused);
+ext.storage.onChanged.addListener((changes) => {
   if ("paused" in changes) showPaused();
 });
 
-chrome.contextMenus.onClicked.addListener((info, tab) => {
+ext.contextMenus.onClicked.addListener((info, tab) => {
   zipvaneMenuClicked(info, tab);
 });
 
 async function showPaused() {
   const { paused } = await zipvaneOptions();
-  await chrome.action.setTitle({ title: paused ? "继续捕获" : "暂停捕获" });
-  await chrome.action.setBadgeText({ text: paused ? "停" : "" });
+  await ext.action.setTitle({ title: paused ? "继续捕获" : "暂停捕获" });
+  await ext.action.setBadgeText({ text: paused ? "停" : "" });
 }
 
-chrome.action.onClicked.addListener(async () => {
+ext.action.onClicked.addListener(async () => {
   const { paused } = await zipvaneOptions();
-  await chrome.storage.local.set({ paused: !paused });
+  await ext.storage.local.set({ paused: !paused });
   showPaused();
 });
 
 // The options page asks how things stand (and so knows the background runs).
-chrome.runtime.onMessage.addListener((message, sender, answer) => {
+ext.runtime.onMessage.addListener((message, sender, answer) => {
   if (message && message.kind === "state") zipvaneOptions().then(answer);
   return true;
 });
@@ -62,19 +62,19 @@ async function shouldCatch(item, name) {
 
 async function hand(item, name) {
   const url = item.finalUrl || item.url;
-  await chrome.downloads.cancel(item.id);
-  await chrome.downloads.erase({ id: item.id });
+  await ext.downloads.cancel(item.id);
+  await ext.downloads.erase({ id: item.id });
   const answer = await sendToZipvane(url, item.referrer || "", name);
   if (!answer || !answer.ok) {
     // Zipvane could not take it: the browser downloads it after all.
     letThrough.add(url);
-    chrome.downloads.download({ url });
+    ext.downloads.download({ url });
   }
 }
 
-if (chrome.downloads.onDeterminingFilename) {
+if (ext.downloads.onDeterminingFilename) {
   // Chromium: the name it suggests is known here, before anything is saved.
-  chrome.downloads.onDeterminingFilename.addListener((item, suggest) => {
+  ext.downloads.onDeterminingFilename.addListener((item, suggest) => {
     const name = nameOf(item.filename);
     shouldCatch(item, name).then((catchIt) => {
       if (catchIt) hand(item, name);
@@ -84,7 +84,7 @@ if (chrome.downloads.onDeterminingFilename) {
   });
 } else {
   // Firefox has no such event: the download is caught as it is created.
-  chrome.downloads.onCreated.addListener(async (item) => {
+  ext.downloads.onCreated.addListener(async (item) => {
     const name = nameOf(item.filename);
     if (await shouldCatch(item, name)) hand(item, name);
   });

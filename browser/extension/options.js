@@ -9,7 +9,7 @@ function show(options) {
 }
 
 $("save").addEventListener("click", async () => {
-  await chrome.storage.local.set({
+  await ext.storage.local.set({
     paused: !$("capture").checked,
     minMiB: Math.max(0, Number($("minMiB").value) || 0),
     types: $("types").value.trim(),
@@ -18,9 +18,9 @@ $("save").addEventListener("click", async () => {
 });
 
 $("reset").addEventListener("click", async () => {
-  await chrome.storage.local.set(DefaultOptions);
+  await ext.storage.local.set(DefaultOptions);
   show(DefaultOptions);
   $("status").textContent = "已恢复默认";
 });
 
-chrome.runtime.sendMessage({ kind: "state" }).then(show, () => zipvaneOptions().then(show));
+ext.runtime.sendMessage({ kind: "state" }).then(show, () => zipvaneOptions().then(show));

@@ -3,6 +3,8 @@
 // the options page.
 "use strict";
 
+// Firefox's `browser` answers with promises; Chromium's `chrome` does too.
+const ext = globalThis.browser || globalThis.chrome;
 const NativeHost = "zipvane";
 
 // The types caught by default: archives, disk images, installers, audio, video.
@@ -16,13 +18,13 @@ const DefaultTypes = [
 const DefaultOptions = { minMiB: 1, types: DefaultTypes.join(" "), paused: false };
 
 async function zipvaneOptions() {
-  return Object.assign({}, DefaultOptions, await chrome.storage.local.get(DefaultOptions));
+  return Object.assign({}, DefaultOptions, await ext.storage.local.get(DefaultOptions));
 }
 
 // The Cookie header's value the browser would send to `url`.
 async function cookiesFor(url) {
   try {
-    const cookies = await chrome.cookies.getAll({ url });
+    const cookies = await ext.cookies.getAll({ url });
     return cookies.map((c) => c.name + "=" + c.value).join("; ");
   } catch (e) {
     return "";
@@ -40,7 +42,7 @@ async function sendToZipvane(url, referrer, filename) {
     filename: filename || "",
   };
   try {
-    return await chrome.runtime.sendNativeMessage(NativeHost, message);
+    return await ext.runtime.sendNativeMessage(NativeHost, message);
   } catch (e) {
     return { ok: false, error: String(e && e.message ? e.message : e) };
   }
@@ -64,7 +66,7 @@ async function zipvaneMenuClicked(info, tab) {
   const page = (tab && tab.url) || info.pageUrl || "";
   if (info.menuItemId === "zipvane-link") return [await sendToZipvane(info.linkUrl, page, "")];
   if (info.menuItemId !== "zipvane-selection" || !tab || tab.id === undefined) return [];
-  const [found] = await chrome.scripting.executeScript({
+  const [found] = await ext.scripting.executeScript({
     target: { tabId: tab.id, allFrames: false },
     func: linksInSelection,
   });
