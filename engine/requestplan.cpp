@@ -64,7 +64,7 @@ RequestPlan::RequestPlan(const RequestInput &in)
     if (fitsOneLine(in.referrer))
         r += QStringLiteral("Referer: ") + in.referrer + crlf;
     // Cookies are the site's secret: never for another host, port or scheme
-    // (a redirect elsewhere), and a proxy's tunnel request never carries them.
+    // (a redirect elsewhere). A tunnel's CONNECT is not built here: it has none.
     if (fitsOneLine(in.cookie) && !in.cookieOrigin.isEmpty() && in.cookieOrigin == in.origin)
         r += QStringLiteral("Cookie: ") + in.cookie + crlf;
     if (in.viaProxy && !in.mProxyId.isEmpty()) {
