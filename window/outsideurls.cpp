@@ -61,9 +61,13 @@ void frmDown::addBrowserTask(const UrlMessage::Item &item)
     // Started once the answer has gone: a save dialog may wait for the user.
     const int row = rowCount();
     QTimer::singleShot(0, this, [this, row] {
-        if (row <= rowCount() && !model().running(row) && !model().marked(row)
-            && model().state(row) != TaskState::Queued && !asking_.contains(row))
-            startRow(row, true);
+        if (row > rowCount() || model().running(row) || model().marked(row)
+            || model().state(row) == TaskState::Queued || asking_.contains(row))
+            return;
+        // The save dialog asks over the window: it must be seen.
+        if (settings_.askWhereToSave)
+            bringToFront();
+        startRow(row, true);
     });
 }
 
