@@ -304,8 +304,11 @@ void DownEngine::urlChangeAnswered(const clsDown &session, bool otherFile)
 
 void DownEngine::endTask(const clsDown &session, int row, EndReason reason)
 {
-    const TaskRecord &task = model_.task(row);
+    TaskRecord &task = model_.task(row);
     if (isComplete(task)) {
+        // The browser's headers were for getting the file: not kept past it.
+        task.Referrer.clear(), task.Cookies.clear(), task.UserAgent.clear();
+        task.CookieOrigin.clear();
         model_.setRetryTries(row, 0);
         model_.transition(row, TaskState::Complete);
     } else if (bookRetry(session, row, reason)) {

@@ -17,6 +17,12 @@ struct RequestInput {
     qint64 ReceiveBytes = 0;
     bool mSizeOpen = false;  // mFlen is only a lower bound
     QString Validator;       // sent as If-Range with a Range; empty: none known
+    // What a browser sent with the link, for the task's every request: its
+    // User-Agent instead of ours, its Referer, and its Cookie only where this
+    // request goes to the origin the cookies were given for.
+    QString userAgent, referrer, cookie;
+    QString cookieOrigin;  // originOf() the URL the cookies came with
+    QString origin;        // originOf() the URL this request asks
 };
 
 class RequestPlan {
@@ -68,6 +74,10 @@ inline QString BuildRequest(const RequestInput &in)
 {
     return RequestPlan(in).request();
 }
+
+// "scheme://host:port" of an http or https URL, lower case, the port always
+// written; empty for anything else. Cookies go only where it is the same.
+QString originOf(const QString &url);
 
 // The value of a Proxy-Authorization line: "Basic " and the credentials.
 QString proxyAuthorization(const QString &user, const QString &password);

@@ -271,6 +271,8 @@ private Q_SLOTS:
         QTest::newRow("nothing left")
             << QByteArray("attachment; filename=\"..\"") << false << "u.bin";
         QTest::newRow("asked") << QByteArray("attachment; filename=r.pdf") << true << "chosen.bin";
+        QTest::newRow("the browser's") << QByteArray("attachment; filename=r.pdf") << false
+                                       << "b/r.zip";  // the browser suggests "b/r.zip"
     }
     void serverNames()
     {
@@ -299,6 +301,8 @@ private Q_SLOTS:
         m.AddNewUrl("http://127.0.0.1:1/held.bin");
         m.DownTask(1).FilePath = s.downloadFolder + "/held.bin";
         m.AddNewUrl(QString("http://127.0.0.1:%1/u.bin").arg(server.port()));
+        if (lands.contains('/'))
+            m.DownTask(2).SuggestedName = lands, lands = "b_r.zip";
         m.ui().LView->setCurrentItem(m.ui().LView->topLevelItem(1));
         m.LView_DblClick();
         QTRY_VERIFY(m.rowState(2) != "start");
@@ -308,6 +312,33 @@ private Q_SLOTS:
         QCOMPARE(readFile(m.DownTask(2).FilePath) + readFile(s.downloadFolder + "/theirs.bin"),
                  "abcdtheirs");
         QCOMPARE(QDir(s.downloadFolder).entryList(QDir::Files).size(), 2);
+    }
+
+    // A link from the browser with 保存时询问 on: the dialog asks once, with
+    // the browser's name made safe, and the task starts at once from its
+    // answer, sending what the site needs.
+    void browserLinkAsksOnce()
+    {
+        QTemporaryDir dir;
+        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasConfig); });
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());  // defaults: asking on
+        ScriptedServer server;
+        server.addScript({{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"}});
+        auto fake = std::make_shared<FakeSeamsState>();
+        fake->savePath = dir.filePath("chosen.zip");
+        frmDown m(fakeSeams(fake), dir.path());
+        const QString url = QString("http://127.0.0.1:%1/get?id=1").arg(server.port());
+        const UrlMessage::Item link{url,   true,   "http://127.0.0.1/page",
+                                    "c=1", "UA/2", "a/报告.zip"};
+        QCOMPARE(m.addOutsideUrls({link}), QList{UrlMessage::Outcome::Added});
+        QTRY_COMPARE(m.rowState(1), "ok");
+        QCOMPARE(fake->saveSuggestions, QStringList{"a_报告.zip"});
+        QCOMPARE(readFile(dir.filePath("chosen.zip")), "abc");
+        const QByteArray request = server.requests().value(0);
+        QVERIFY2(request.contains("\r\nUser-Agent: UA/2\r\n")
+                     && request.contains("\r\nReferer: http://127.0.0.1/page\r\nCookie: c=1\r\n"),
+                 request.constData());
     }
 
     // The task menu's actions on a complete task and on one that downloads:
