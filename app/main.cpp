@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -81,14 +82,17 @@ int main(int argc, char *argv[])
     };
     frmDown w(seams);
     closeOnTerminationSignals(w);
-    instance.setReceiver([&w](const QStringList &arrived) {
+    instance.setReceiver([&w](const QList<UrlMessage::Item> &arrived) {
         const QList<UrlMessage::Outcome> answer = w.addOutsideUrls(arrived);
-        w.bringToFront();
+        // A link from the browser downloads behind it; a save dialog shows itself.
+        if (!std::all_of(arrived.begin(), arrived.end(),
+                         [](const UrlMessage::Item &i) { return i.fromBrowser; }))
+            w.bringToFront();
         return answer;
     });
     w.show();
     if (!instance.listenProblem().isEmpty())
         w.appendLog(QStringLiteral("无法接收从外部加入的网址：") + instance.listenProblem());
-    reportRefusals(urls, w.addOutsideUrls(urls));
+    reportRefusals(urls, w.addOutsideUrls(UrlMessage::itemsOf(urls)));
     return app.exec();
 }

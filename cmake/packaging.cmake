@@ -2,6 +2,25 @@
 include(GNUInstallDirs)
 
 install(TARGETS zipvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The browsers' road in: the native host, its manifests where Chromium and
+# Firefox look for them system-wide (a manifest names the host's absolute
+# path), and the extension's folder to load.
+install(TARGETS zipvane-native-host RUNTIME DESTINATION lib/zipvane)
+# The manifests name the host where this install puts it: written at install
+# time, when the prefix is known (the package's is /usr).
+install(CODE "
+  set(ZV_HOST_PATH \"\${CMAKE_INSTALL_PREFIX}/lib/zipvane/zipvane-native-host\")
+  foreach(browser chromium firefox)
+    configure_file(\"${CMAKE_SOURCE_DIR}/browser/native-host/\${browser}.json.in\"
+                   \"${CMAKE_BINARY_DIR}/native-host/\${browser}/zipvane.json\" @ONLY)
+  endforeach()
+  file(INSTALL DESTINATION /etc/chromium/native-messaging-hosts TYPE FILE
+       FILES \"${CMAKE_BINARY_DIR}/native-host/chromium/zipvane.json\")
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/mozilla/native-messaging-hosts\"
+       TYPE FILE FILES \"${CMAKE_BINARY_DIR}/native-host/firefox/zipvane.json\")
+")
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/browser/extension
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zipvane)
 install(FILES ${CMAKE_SOURCE_DIR}/data/zipvane.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/data/zipvane.svg

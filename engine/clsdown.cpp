@@ -97,9 +97,15 @@ void clsDown::sendRequestNow()
     // holes go to further connections.
     in.ReceiveBytes = pieces ? pieces->prefix() : ReceiveBytes;
     in.mSizeOpen = mSizeOpen;
-    in.Validator = WhichDown > 0 ? engine_.model().task(WhichDown).Validator : QString();
+    if (WhichDown > 0) {
+        const TaskRecord &task = engine_.model().task(WhichDown);
+        in.Validator = task.Validator;
+        in.userAgent = task.UserAgent, in.referrer = task.Referrer, in.cookie = task.Cookies;
+        in.cookieOrigin = task.CookieOrigin;
+    }
+    in.origin = originOf(currentUrl_);
     const RequestPlan plan(in);
-    engine_.sendRequest(WhichSocket, plan.request(), {plan, mFile}, in, pieces);
+    engine_.sendRequest(WhichSocket, plan.request(), {plan, mFile, false, {}}, in, pieces);
     requestSent_ = true;
     lastHeardMs = engine_.host().monotonicMs();
 }

@@ -325,8 +325,11 @@ void DownEngine::urlChangeAnswered(const clsDown &session, bool otherFile)
 
 void DownEngine::endTask(const clsDown &session, int row, EndReason reason)
 {
-    const TaskRecord &task = model_.task(row);
+    TaskRecord &task = model_.task(row);
     if (isComplete(task)) {
+        // The browser's headers were for getting the file: not kept past it.
+        task.Referrer.clear(), task.Cookies.clear(), task.UserAgent.clear();
+        task.CookieOrigin.clear();
         model_.setRetryTries(row, 0);
         model_.transition(row, TaskState::Complete);
     } else if (bookRetry(session, row, reason)) {
@@ -522,6 +525,14 @@ void DownEngine::sendRequest(int slot, const QString &request, const Transfer::S
     send.conn = conn_[slot];
     send.request = request;
     send.start = start;
+    // Until its first byte, a file named after its URL may take the server's name.
+    if (const int row = DownRow[slot]; row > 0 && model_.nameFromServer(row)) {
+        send.start.nameFromServer = true;
+        for (int other = 1; other <= model_.count(); ++other) {
+            if (other != row && !model_.task(other).FilePath.isEmpty())
+                send.start.otherTasksPaths << model_.task(other).FilePath;
+        }
+    }
     command(slot, std::move(send));
 }
 
@@ -669,6 +680,12 @@ void DownEngine::takeFigures(int slot, clsDown &session, const SlotReport &r)
     }
     if (!r.location.isEmpty())
         session.location_ = r.location;
+    if (r.renamedTo && session.WhichDown > 0) {
+        session.mFile = *r.renamedTo;
+        model_.task(session.WhichDown).FilePath = *r.renamedTo;
+        model_.setNameFromServer(session.WhichDown, false);
+        model_.recordChanged();
+    }
     // The list keeps the validator: a later resume asks with it.
     if (r.validator && session.WhichDown > 0
         && model_.task(session.WhichDown).Validator != *r.validator) {
@@ -687,8 +704,11 @@ void DownEngine::takeFigures(int slot, clsDown &session, const SlotReport &r)
     if (r.onDisk > shown)
         session.lastHeardMs = host_.monotonicMs();
     session.ReceiveBytes = r.onDisk;
-    if (session.WhichDown > 0)
+    if (session.WhichDown > 0) {
         model_.task(session.WhichDown).GotSize = r.onDisk;
+        if (r.onDisk > 0)
+            model_.setNameFromServer(session.WhichDown, false);  // its name is settled
+    }
     if (r.onDisk > shown)
         host_.DrawDownPic(slot, r.onDisk - shown, r.mFlen, shown);
 }

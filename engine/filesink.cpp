@@ -42,6 +42,12 @@ bool FileSink::holdsBytes() const
     return count_ != 0 || (::stat(path_.constData(), &info) == 0 && info.st_size > 0);
 }
 
+void FileSink::moveTo(const QString &path)
+{
+    Q_ASSERT(count_ == 0 && pipe_[0] < 0);
+    path_ = QFile::encodeName(path);
+}
+
 FileSink::Result FileSink::startOver()
 {
     const int fd = again(

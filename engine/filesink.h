@@ -33,6 +33,9 @@ public:
     bool holdsBytes() const;
     // Empties the file (made when missing); the count becomes 0.
     Result startOver();
+    // Names another file to write, before anything was written: the count
+    // must be 0.
+    void moveTo(const QString &path);
     // Appends `bytes` at the count. Nothing to append still makes the file
     // when it is missing (unless bytes of ours should be there).
     Result write(QByteArrayView bytes);
@@ -54,7 +57,7 @@ private:
     bool drainPipeInto(int fd, qint64 n);
     void dropPipe();
 
-    const QByteArray path_;  // in the file system's encoding
+    QByteArray path_;  // in the file system's encoding
     qint64 count_;
     bool holes_ = false;
     int pipe_[2] = {-1, -1};  // between the connection and the file, once splicing

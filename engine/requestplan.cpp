@@ -3,6 +3,8 @@
 #include "engine/moddown.h"
 #include "tasks/gbktext.h"
 
+#include <QUrl>
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -18,6 +20,14 @@ qint64 spanOf(const Response::ContentRange &range)
 {
     const qint64 span = range.last - range.first;
     return span < std::numeric_limits<qint64>::max() ? span + 1 : span;
+}
+
+// A value that cannot end its line early or start another one.
+bool fitsOneLine(const QString &value)
+{
+    return !value.isEmpty() && std::none_of(value.begin(), value.end(), [](QChar c) {
+        return c.unicode() < 0x20 || c.unicode() == 0x7F;
+    });
 }
 
 RequestPlan::Verdict refused(RequestPlan::Outcome why)
@@ -48,8 +58,15 @@ RequestPlan::RequestPlan(const RequestInput &in)
     // body is stored exactly as received.
     r += QStringLiteral("Accept-Language: zh-cn") + crlf;
     r += QStringLiteral("Accept-Encoding: identity") + crlf;
-    r += QStringLiteral("User-Agent: Zipvane1.0") + crlf;
+    r += QStringLiteral("User-Agent: ")
+         + (fitsOneLine(in.userAgent) ? in.userAgent : QStringLiteral("Zipvane1.0")) + crlf;
     r += QStringLiteral("Host: ") + in.mHost + crlf;
+    if (fitsOneLine(in.referrer))
+        r += QStringLiteral("Referer: ") + in.referrer + crlf;
+    // Cookies are the site's secret: never for another host, port or scheme
+    // (a redirect elsewhere). A tunnel's CONNECT is not built here: it has none.
+    if (fitsOneLine(in.cookie) && !in.cookieOrigin.isEmpty() && in.cookieOrigin == in.origin)
+        r += QStringLiteral("Cookie: ") + in.cookie + crlf;
     if (in.viaProxy && !in.mProxyId.isEmpty()) {
         r += QStringLiteral("Proxy-Authorization: ")
              + proxyAuthorization(in.mProxyId, in.mProxyPass) + crlf;
@@ -166,6 +183,18 @@ RequestPlan::Verdict RequestPlan::judgePiece(Response::Status status, const QByt
     Verdict v;
     v.declared = last_ - from_ + 1;
     return v;
+}
+
+QString originOf(const QString &url)
+{
+    const QUrl u(url);
+    const QString scheme = u.scheme().toLower();
+    const int port = scheme == QLatin1String("https") ? 443 : 80;
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        || u.host().isEmpty())
+        return {};
+    return scheme + QStringLiteral("://") + u.host().toLower() + QLatin1Char(':')
+           + QString::number(u.port(port));
 }
 
 QString proxyAuthorization(const QString &user, const QString &password)

@@ -20,6 +20,12 @@ struct RequestInput {
     // A piece of the file: the last byte asked for (Range: bytes=N-M), when
     // several connections share it; -1: everything from ReceiveBytes on.
     qint64 RangeLast = -1;
+    // What a browser sent with the link, for the task's every request: its
+    // User-Agent instead of ours, its Referer, and its Cookie only where this
+    // request goes to the origin the cookies were given for.
+    QString userAgent, referrer, cookie;
+    QString cookieOrigin;  // originOf() the URL the cookies came with
+    QString origin;        // originOf() the URL this request asks
 };
 
 class RequestPlan {
@@ -77,6 +83,10 @@ inline QString BuildRequest(const RequestInput &in)
 {
     return RequestPlan(in).request();
 }
+
+// "scheme://host:port" of an http or https URL, lower case, the port always
+// written; empty for anything else. Cookies go only where it is the same.
+QString originOf(const QString &url);
 
 // The value of a Proxy-Authorization line: "Basic " and the credentials.
 QString proxyAuthorization(const QString &user, const QString &password);

@@ -196,6 +196,12 @@ std::optional<QByteArray> location(QByteArrayView header)
     return value ? std::optional(value->toByteArray()) : std::nullopt;
 }
 
+std::optional<QByteArray> contentDisposition(QByteArrayView header)
+{
+    const auto value = firstField(header, "Content-Disposition:");
+    return value ? std::optional(value->toByteArray()) : std::nullopt;
+}
+
 bool isChunked(QByteArrayView header)
 {
     bool chunked = false;

@@ -47,6 +47,8 @@ bool contentLengthConflicts(QByteArrayView header);
 QByteArray validator(QByteArrayView header);
 // The trimmed value of Location, if there is one.
 std::optional<QByteArray> location(QByteArrayView header);
+// The trimmed value of Content-Disposition, if there is one.
+std::optional<QByteArray> contentDisposition(QByteArrayView header);
 // Transfer-Encoding whose last coding is "chunked".
 bool isChunked(QByteArrayView header);
 // The first byte of "Content-Range: bytes FIRST-LAST/TOTAL".

@@ -77,6 +77,8 @@ struct SlotReport {
     bool pieceMode = false;
     QList<PieceMap::Range> pieces;
     int connections = 0;
+    // Where the file is from now on, when it took the server's name.
+    std::optional<QString> renamedTo;
 };
 
 class SlotChannel {

@@ -334,6 +334,7 @@ void SlotWorker::report(SlotReport r, int state)
         r.serverBusy = transfer_->serverBusy();
         r.retryAfter = transfer_->retryAfterSeconds();
         r.validator = transfer_->takeValidator();
+        r.renamedTo = transfer_->takeRenamed();
         reported_ = r.onDisk;
         progress_.stop();
         sinceProgress_.restart();
@@ -366,6 +367,7 @@ void SlotWorker::firstAnswerFlows()
         || t.fileValidator().isEmpty())
         return;
     primaryFlowed_ = true;
+    file_ = t.filePath();  // the server's name, when the file took it
     size_ = t.mFlen();
     validator_ = t.fileValidator();
     // The speed is measured from the first byte on.
@@ -448,7 +450,7 @@ bool SlotWorker::openLink()
     const RequestPlan plan(in);
     auto link = std::make_unique<Link>();
     Link *raw = link.get();
-    link->transfer.emplace(Transfer::Start{plan, file_}, channel_.stop);
+    link->transfer.emplace(Transfer::Start{plan, file_, false, {}}, channel_.stop);
     link->socket = new DownSocket(socket_->index(), this);
     link->socket->setLimiter(socket_->limiter());
     const QString request = plan.request();

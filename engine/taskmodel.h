@@ -53,6 +53,10 @@ public:
     qint64 retryDue(int row) const { return entry(row).retryDueMs; }
     int retryTries(int row) const { return entry(row).retryTries; }
     void setRetryTries(int row, int tries);
+    // The file was named after the URL without asking and nothing is on disk
+    // yet: the server's name for it may still replace that name.
+    bool nameFromServer(int row) const { return entry(row).nameFromServer; }
+    void setNameFromServer(int row, bool may) { entry(row).nameFromServer = may; }
     // The retries of a task that the user started or stopped: none waiting, none counted.
     void forgetRetries(int row);
 
@@ -87,6 +91,7 @@ private:
         int retryTries = 0;
         qint64 retryDueMs = -1;
         bool queuedRetry = false;
+        bool nameFromServer = false;
     };
     const Entry &entry(int row) const;
     Entry &entry(int row);

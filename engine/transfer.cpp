@@ -1,10 +1,12 @@
 #include "engine/transfer.h"
 
+#include "engine/servername.h"
 #include "tasks/gbktext.h"
 
 Transfer::Transfer(const Start &start, const std::atomic<bool> &cancel)
     : cancel_(cancel), plan_(start.plan), sink_(start.mFile, start.plan.count()),
-      mFlen_(start.plan.size()), mSizeOpen_(start.plan.sizeOpen())
+      mFlen_(start.plan.size()), mSizeOpen_(start.plan.sizeOpen()), mFile_(start.mFile),
+      nameFromServer_(start.nameFromServer), otherTasksPaths_(start.otherTasksPaths)
 {
     if (start.plan.pieceLast() >= 0) {
         sink_.allowHoles();
@@ -171,6 +173,14 @@ SaveResult Transfer::takeHeader(qint64 &Flen)
         mSizeOpen_ = false;
         if (mFlen_ > 0)
             Flen = mFlen_;
+    }
+    // Nothing of ours is on disk yet: the file may still take the server's name.
+    if (nameFromServer_ && !sink_.holdsBytes()) {
+        renamed_ = claimServerName(header, mFile_, otherTasksPaths_);
+        if (renamed_) {
+            sink_.moveTo(*renamed_);
+            mFile_ = *renamed_;
+        }
     }
     chunked_ = Response::isChunked(header);
     if (!chunked_)

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <optional>
 #include <utility>
@@ -37,9 +38,14 @@ public:
     // The request as it went out (the bytes already in `mFile`, the length
     // known, the range and validator asked with) and the file. `cancel`, set
     // from another thread, stops every write.
+    // `nameFromServer`: the file was named after the URL without asking, so
+    // the server's own name for it (Content-Disposition) may still replace
+    // that name before the first byte; `otherTasksPaths` are taken.
     struct Start {
         RequestPlan plan;
         QString mFile;
+        bool nameFromServer = false;
+        QStringList otherTasksPaths;
     };
     Transfer(const Start &start, const std::atomic<bool> &cancel);
     ~Transfer();
@@ -95,6 +101,10 @@ public:
     // The validator that now names the file on disk, once: the answer's, as
     // soon as the file holds (or starts to hold) that answer's bytes.
     std::optional<QString> takeValidator() { return std::exchange(validator_, std::nullopt); }
+    // The path the file moved to under the server's name, once.
+    // The file written: the one asked for, or the server's name for it.
+    const QString &filePath() const { return mFile_; }
+    std::optional<QString> takeRenamed() { return std::exchange(renamed_, std::nullopt); }
 
 private:
     // The header has ended: what it means for the request, and the body's frame.
@@ -123,6 +133,10 @@ private:
     bool startOver_ = false;                  // the file starts over with the first body byte
     std::optional<QString> answerValidator_;  // kept once the file holds the answer
     std::optional<QString> validator_;        // ready to be reported
+    QString mFile_;
+    bool nameFromServer_;
+    QStringList otherTasksPaths_;
+    std::optional<QString> renamed_;  // ready to be reported
     Response::Status status_ = Response::Status::Unknown;
     qint64 pieceEnd_ = -1;  // -1: the answer runs to its own end
     QString fileValidator_;

@@ -14,6 +14,7 @@ packages=(
   nginx-light tinyproxy
   python3 openssl ca-certificates qt6-translations-l10n
   clang libclang-rt-14-dev
+  chromium chromium-driver python3-selenium
 )
 
 # Every name an installed package answers to: its own, and the names it

@@ -90,7 +90,10 @@ struct KeptField {
     const char *name;
     QString TaskRecord::*member;
 };
-const KeptField KeptFields[] = {{"validator", &TaskRecord::Validator}};
+const KeptField KeptFields[]
+    = {{"validator", &TaskRecord::Validator},       {"referrer", &TaskRecord::Referrer},
+       {"cookies", &TaskRecord::Cookies},           {"userAgent", &TaskRecord::UserAgent},
+       {"cookieOrigin", &TaskRecord::CookieOrigin}, {"suggestedName", &TaskRecord::SuggestedName}};
 // How the task stood: no entry when it neither ran nor waited in the queue,
 // so a list of idle tasks keeps the companion it had.
 const QLatin1String StandingName("state"), QueuePlaceName("queue"), RunningText("running"),

@@ -35,6 +35,12 @@ struct TaskRecord {
     // How the task stood when the list was written, for the next start to
     // go on with it: running (or about to retry), queued at QueuePlace
     // (from 1), or neither. Kept in the companion file.
+    // What the browser sent with the link: sent with every request of the
+    // task until it completes (or is deleted), the cookies only to the origin
+    // ("scheme://host:port") they were given for; and the name it suggested
+    // for the file, which wins over the URL's and the server's. Kept in the
+    // companion file.
+    QString Referrer, Cookies, UserAgent, CookieOrigin, SuggestedName;
     enum class Standing : qint8 { Idle, Running, Queued };
     Standing StoodAs = Standing::Idle;
     int QueuePlace = 0;

@@ -1,5 +1,6 @@
 #include "tasks/urlmessage.h"
 
+#include <QSet>
 #include <QStringDecoder>
 #include <algorithm>
 #include <array>
@@ -7,6 +8,7 @@
 namespace {
 
 const QByteArray MessageHeader = QByteArrayLiteral("ZIPVANE-URLS 2\n");
+const QByteArray BrowserHeader = QByteArrayLiteral("ZIPVANE-URLS 3\n");
 const QByteArray AnswerHeader = QByteArrayLiteral("ZIPVANE-ANSWER 2\n");
 
 // The answer's words, in the order of UrlMessage::Outcome.
@@ -53,9 +55,51 @@ Unframed unframe(const QByteArray &header, const QByteArray &received)
     return {Status::Complete, received.mid(header.size(), end + 1 - header.size())};
 }
 
+// The lines of a version 3 item, after its "url" line, by name.
+struct ItemField {
+    const char *name;
+    QString UrlMessage::Item::*member;
+};
+const ItemField ItemFields[] = {{"referrer", &UrlMessage::Item::referrer},
+                                {"cookies", &UrlMessage::Item::cookies},
+                                {"userAgent", &UrlMessage::Item::userAgent},
+                                {"filename", &UrlMessage::Item::filename}};
+
+// Version 3's lines: "url" starts an item, each other field at most once
+// after it; an empty value is no value.
+std::optional<QList<UrlMessage::Item>> browserItems(const QString &text)
+{
+    QList<UrlMessage::Item> items;
+    QSet<QString> seen;
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const qsizetype blank = line.indexOf(QLatin1Char(' '));
+        const QString name = line.left(blank), value = blank < 0 ? QString() : line.mid(blank + 1);
+        if (name == QLatin1String("url")) {
+            items.append({value, true, {}, {}, {}, {}});
+            seen.clear();
+            continue;
+        }
+        const auto field = std::find_if(std::begin(ItemFields), std::end(ItemFields),
+                                        [&](const ItemField &f) { return name == f.name; });
+        if (items.isEmpty() || field == std::end(ItemFields) || seen.contains(name))
+            return std::nullopt;
+        seen.insert(name);
+        items.last().*(field->member) = value;
+    }
+    return items;
+}
+
 }  // namespace
 
 namespace UrlMessage {
+
+QList<Item> itemsOf(const QStringList &urls)
+{
+    QList<Item> items;
+    for (const QString &url : urls)
+        items.append({url, false, {}, {}, {}, {}});
+    return items;
+}
 
 bool carries(const QString &url)
 {
@@ -63,15 +107,25 @@ bool carries(const QString &url)
     return !line.isEmpty() && !line.contains('\n') && isPlainText(line);
 }
 
-std::optional<QByteArray> encode(const QStringList &urls)
+std::optional<QByteArray> encode(const QList<Item> &items)
 {
+    const bool browser
+        = std::any_of(items.begin(), items.end(), [](const Item &i) { return i.fromBrowser; });
     QList<QByteArray> lines;
-    for (const QString &url : urls) {
-        if (!carries(url))
+    for (const Item &item : items) {
+        if (!carries(item.url))
             return std::nullopt;
-        lines << url.toUtf8();
+        lines << (browser ? "url " : "") + item.url.toUtf8();
+        for (const ItemField &f : ItemFields) {
+            const QString &value = item.*(f.member);
+            if (!browser || value.isEmpty())
+                continue;
+            if (!carries(value))
+                return std::nullopt;
+            lines << f.name + (' ' + value.toUtf8());
+        }
     }
-    const QByteArray message = frame(MessageHeader, lines);
+    const QByteArray message = frame(browser ? BrowserHeader : MessageHeader, lines);
     if (message.size() > MaxBytes)
         return std::nullopt;
     return message;
@@ -79,14 +133,21 @@ std::optional<QByteArray> encode(const QStringList &urls)
 
 Parsed parse(const QByteArray &received)
 {
-    const Unframed message = unframe(MessageHeader, received);
+    // Until the version's digit has come, either header may follow.
+    const bool browser = received.startsWith(BrowserHeader.left(received.size()));
+    const Unframed message = unframe(browser ? BrowserHeader : MessageHeader, received);
     if (message.status != Status::Complete)
         return {message.status, {}};
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8.decode(message.body);
     if (!isPlainText(message.body) || utf8.hasError())
         return {Status::Refused, {}};
-    return {Status::Complete, text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)};
+    if (!browser)
+        return {Status::Complete, itemsOf(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))};
+    const std::optional<QList<Item>> items = browserItems(text);
+    if (!items)
+        return {Status::Refused, {}};
+    return {Status::Complete, *items};
 }
 
 QByteArray encodeAnswer(const QList<Outcome> &outcomes)

@@ -25,6 +25,17 @@ struct Peer {
 };
 Q_DECLARE_METATYPE(Peer)
 
+// Bytes a browser writes to the native host, the answers it reads back,
+// the URLs that joined the list, how the host ends, and the name the last
+// new task saves under (in the download folder, without asking).
+struct Frames {
+    QByteArray in;
+    QStringList answers, added;
+    int exitCode = 0;
+    QString name = {};
+};
+Q_DECLARE_METATYPE(Frames)
+
 namespace {
 
 const QString Squatter = "the running program's socket belongs to another user; nothing was sent";
@@ -58,6 +69,35 @@ pid_t squat(const QByteArray &socketPath, bool ownFolder, int record)
     }
 }
 
+// A browser's message: the length in the machine's order, then the bytes.
+QByteArray framed(const QByteArray &json)
+{
+    const quint32 n = quint32(json.size());
+    return QByteArray(reinterpret_cast<const char *>(&n), 4) + json;
+}
+
+// The answers in the host's output, each as its JSON text.
+QStringList answersIn(QByteArray out)
+{
+    QStringList answers;
+    while (out.size() >= 4) {
+        quint32 n = 0;
+        memcpy(&n, out.constData(), 4);
+        answers << QString::fromUtf8(out.mid(4, n));
+        out.remove(0, 4 + qsizetype(n));
+    }
+    return answers;
+}
+
+const QString Ok = "{\"ok\":true}";
+QString refusal(const QString &why)
+{
+    return "{\"error\":\"" + why + "\",\"ok\":false}";
+}
+
+// A link whose download fails at once, on loopback: nothing leaves the machine.
+const QString Link = "http://127.0.0.1:9/";
+
 }  // namespace
 
 class TestInstance : public QObject {
@@ -76,6 +116,16 @@ class TestInstance : public QObject {
         return urls;
     }
     void start(QProcess &p, const QStringList &urls) { p.start(dir_.filePath("zipvane"), urls); }
+    // The native host beside the program in `folder`, given `in` and its end.
+    static std::pair<QStringList, int> host(const QString &folder, const QByteArray &in)
+    {
+        QProcess p;
+        p.start(QDir(folder).filePath("zipvane-native-host"), {"chrome-extension://x/"});
+        p.write(in), p.closeWriteChannel();
+        if (!p.waitForFinished(20000))
+            return {{"no end"}, -1};
+        return {answersIn(p.readAllStandardOutput()), p.exitCode()};
+    }
     static QStringList lines(const QByteArray &bytes)
     {
         return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts).filter("zipvane: ");
@@ -89,6 +139,15 @@ private Q_SLOTS:
         QVERIFY(QDir(dir_.path()).mkdir("tmp"));
         qputenv("TMPDIR", dir_.filePath("tmp").toLocal8Bit());
         QVERIFY(QFile::copy(ZV_PROGRAM, dir_.filePath("zipvane")));
+        QVERIFY(QFile::copy(ZV_HOST, dir_.filePath("zipvane-native-host")));
+        // Links from the browser start at once: into a folder of the test's, unasked.
+        QFile settings(
+            QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+                .filePath("Zipvane/Zipvane.conf"));
+        QVERIFY(QDir().mkpath(QFileInfo(settings).path()) && settings.open(QIODevice::WriteOnly));
+        settings.write("[General]\naskWhereToSave=false\ndownloadFolder="
+                       + dir_.filePath("downloads").toUtf8() + "\n");
+        settings.close();
         list_ = dir_.filePath(TaskListFile::FileName);
         start(first_, {"http://h/1"});
         QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringList{"http://h/1"}, 10000);
@@ -137,6 +196,17 @@ private Q_SLOTS:
         QTest::newRow("control character") << Peer{head + "http://h/\x01\n\n", ""};
         QTest::newRow("not UTF-8") << Peer{head + "http://h/\xff\n\n", ""};
         QTest::newRow("an older program's") << Peer{"ZIPVANE-URLS 1\nhttp://h/5\n\n", ""};
+        QTest::newRow("a later program's") << Peer{"ZIPVANE-URLS 4\nurl http://h/5\n\n", ""};
+        // A link from the browser, with what it needs; a field this program
+        // does not know, or one before the URL, refuses it whole.
+        const QByteArray browser = "ZIPVANE-URLS 3\n";
+        QTest::newRow("unknown field")
+            << Peer{browser + "url " + Link.toUtf8() + "e\nsize 5\n\n", ""};
+        QTest::newRow("field before the URL")
+            << Peer{browser + "cookies a=1\nurl " + Link.toUtf8() + "e\n\n", ""};
+        QTest::newRow("from the browser") << Peer{
+            browser + "url " + Link.toUtf8() + "e\ncookies a=1\nfilename e.zip\nurl h/7\n\n",
+            "ZIPVANE-ANSWER 2\nadded\nunusable\n\n"};
         QTest::newRow("well formed") << Peer{head + "http://h/5\nhttp://h/5\nh/6\n\n",
                                              "ZIPVANE-ANSWER 2\nadded\nlisted\nunusable\n\n"};
     }
@@ -207,6 +277,72 @@ private Q_SLOTS:
         QCOMPARE(std::pair(lines(stderrText), later.exitCode()),
                  std::pair(QStringList{"zipvane: " + Squatter}, 1));
         QCOMPARE(problem, ownFolder ? "文件夹属于另一个用户：" + folder : "");
+    }
+
+    // What the native host makes of a browser's bytes, with the program running.
+    void nativeHost_data()
+    {
+        QTest::addColumn<Frames>("f");
+        const QByteArray link = "{\"url\":\"" + Link.toUtf8()
+                                + "a\",\"referrer\":\"http://127.0.0.1/p\","
+                                  "\"cookies\":\"a=1\",\"userAgent\":\"UA/1\",\"filename\":\"../"
+                                  "报告 a.zip\",\"size\":5,"
+                                  "\"more\":{\"x\":[1]}}";
+        QTest::newRow("a link, unknown fields passed over, then again")
+            << Frames{framed(link) + framed(link),
+                      {Ok, refusal("该URL已经在下载队列中了")},
+                      {Link + "a"},
+                      0,
+                      "_报告 a.zip"};
+        // The largest message taken: 1 MiB, most of it a field nobody reads.
+        QByteArray mib = "{\"url\":\"" + Link.toUtf8() + "b\",\"pad\":\"";
+        mib += QByteArray((1 << 20) - mib.size() - 2, 'x') + "\"}";
+        QTest::newRow("1 MiB") << Frames{framed(mib), {Ok}, {Link + "b"}, 0, "b"};
+        QTest::newRow("1 MiB and a byte")
+            << Frames{framed(mib.insert(5, ' ')), {refusal("消息超过1 MiB")}, {}, 1};
+        QTest::newRow("short length") << Frames{"\x05\x00", {refusal("消息不完整")}, {}, 1};
+        QTest::newRow("short message")
+            << Frames{framed(link).chopped(1), {refusal("消息不完整")}, {}, 1};
+        QTest::newRow("refused, and the next taken") << Frames{
+            framed("not json") + framed("[\"url\"]") + framed("{\"url\":\"file:///etc/passwd\"}")
+                + framed("{\"referrer\":\"http://h/\"}") + framed("{\"url\":5}")
+                + framed("{\"url\":\"http://h/\",\"cookies\":\"a=1\\r\\nX: y\"}")
+                + framed("{\"url\":\"" + Link.toUtf8() + "c\"}"),
+            {refusal("消息不是JSON对象"), refusal("消息不是JSON对象"),
+             refusal("无法识别的URL地址"), refusal("消息中没有URL地址"),
+             refusal("消息中的字段不是字符串：url"), refusal("消息中的字段含有控制字符：cookies"),
+             Ok},
+            {Link + "c"}};
+    }
+    void nativeHost()
+    {
+        QFETCH(Frames, f);
+        const QStringList before = listed();
+        QCOMPARE(host(dir_.path(), f.in), std::pair(f.answers, f.exitCode));
+        QTRY_COMPARE(listed(), before + f.added);
+        QCOMPARE(first_.state(), QProcess::Running);
+        if (!f.name
+                 .isEmpty())  // started at once, so it has its path: the browser's name made safe
+            QTRY_COMPARE(TaskListFile::read(list_).records.last().FilePath,
+                         dir_.filePath("downloads/" + f.name));
+    }
+
+    // With no program running, the host starts one (detached) and hands the link to it.
+    void nativeHostStartsProgram()
+    {
+        QTemporaryDir other;
+        QVERIFY(QFile::copy(ZV_PROGRAM, other.filePath("zipvane"))
+                && QFile::copy(ZV_HOST, other.filePath("zipvane-native-host")));
+        QCOMPARE(host(other.path(), framed("{\"url\":\"" + Link.toUtf8() + "d\"}")),
+                 std::pair(QStringList{Ok}, 0));
+        const QString list = other.filePath(TaskListFile::FileName);
+        QLockFile lock(list + ".lock");
+        qint64 pid = 0;
+        QString hostName, app;
+        QVERIFY(lock.getLockInfo(&pid, &hostName, &app) && pid > 0);
+        ::kill(pid_t(pid), SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(list + ".lock"), 10000);
+        QCOMPARE(TaskListFile::read(list).records.value(0).Url, Link + "d");
     }
 
     void staleLockTakenOver()

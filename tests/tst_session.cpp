@@ -3,6 +3,7 @@
 // the progress timer; redirects, and files past 2 GiB as sparse files (a
 // resume whose size only the server knows, and a file the server says is whole).
 #include "engine/downsocket.h"
+#include "engine/requestplan.h"
 #include "support/fakehost.h"
 #include "support/scriptedserver.h"
 
@@ -294,6 +295,63 @@ private Q_SLOTS:
         QCOMPARE(f.log.filter("重定向到：").size(), std::min<int>(20, c.answers.size() - 1));
         for (const QByteArray &request : server.requests())
             QCOMPARE(request.contains("\r\nRange: bytes=3-\r\n"), !c.had.isEmpty());
+    }
+
+    // A link from the browser: its User-Agent, Referer and Cookie on every
+    // request, the Cookie only to the origin it came with: not after a
+    // redirect to another port, not in a proxy's CONNECT. The file completes.
+    void browserHeaders_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char *how : {"same origin", "other port", "tunnel"})
+            QTest::newRow(how) << QString(how);
+    }
+    void browserHeaders()
+    {
+        QFETCH(QString, how);
+        ScriptedServer first, other;
+        const QByteArray body = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nfile";
+        const quint16 to = how == "same origin" ? first.port() : other.port();
+        first.addScript(ScriptedServer::split(
+            how == "tunnel" ? "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"
+                            : redirect("http://127.0.0.1:" + QByteArray::number(to) + "/b")));
+        first.addScript(ScriptedServer::split(body));
+        other.addScript(ScriptedServer::split(body));
+        EngineFixture f;
+        const QString url
+            = QString(how == "tunnel" ? "https://127.0.0.1:%1/a" : "http://127.0.0.1:%1/a")
+                  .arg(how == "tunnel" ? other.port() : first.port());
+        TaskRecord &rec = f.task(f.addTask(url, "f"));
+        rec.UserAgent = "Browser/1 (X11)", rec.Referrer = "http://127.0.0.1/page",
+        rec.Cookies = "a=1; b=2";
+        rec.CookieOrigin = originOf(url);
+        if (how == "tunnel")
+            rec.ProxyHost = "127.0.0.1", rec.ProxyPort = qint16(first.port());
+        QVERIFY((f.start(1), f.waitEnded()));
+        const QByteArray head
+            = "Accept: */*\r\nAccept-Language: zh-cn\r\nAccept-Encoding: identity\r\n"
+              "User-Agent: Browser/1 (X11)\r\nHost: 127.0.0.1:%1\r\n"
+              "Referer: http://127.0.0.1/page\r\n";
+        const auto request = [&](const char *target, quint16 port, bool cookie) {
+            return QByteArray("GET " + QByteArray(target) + " HTTP/1.1\r\n" + head
+                              + (cookie ? "Cookie: a=1; b=2\r\n" : "")
+                              + "Connection: close\r\n\r\n")
+                .replace("%1", QByteArray::number(port));
+        };
+        if (how == "tunnel") {
+            QCOMPARE(first.requests().value(0),
+                     "CONNECT 127.0.0.1:" + QByteArray::number(other.port())
+                         + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(other.port())
+                         + "\r\n\r\n");
+            return;
+        }
+        QCOMPARE(first.requests().value(0), request("/a", first.port(), true));
+        const ScriptedServer &second = how == "same origin" ? first : other;
+        QCOMPARE(second.requests().last(), request("/b", to, how == "same origin"));
+        QCOMPARE(std::pair(f.state(1), readFile(rec.FilePath)),
+                 std::pair(QString("ok"), QByteArray("file")));
+        // Complete: what the browser gave is not kept past it.
+        QVERIFY(rec.Cookies.isEmpty() && rec.Referrer.isEmpty() && rec.UserAgent.isEmpty());
     }
 
     // 3 GiB on disk but its last MiB (or whole), read back as "2 GiB or more":

@@ -55,8 +55,14 @@ const R B2 = stood(task("b", 6 * GiB, 2 * GiB), R::Standing::Queued, 2);
 const R P = {0, "http://h/" + QString(190, 'p')};  // alike no other
 const R E
     = with(A1, &R::FilePath, "/nowhere/e");  // A's URL, its own short path: alike no other either
-const R D = with({0, "http://h/d", "/nowhere/d", 4 * GiB, 4 * GiB}, &R::Validator,
-                 "Wed, 21 Oct 2015 07:28:00 GMT");
+// With what a browser sent along: kept in the companion alone.
+const R D = with(with(with(with(with(with({0, "http://h/d", "/nowhere/d", 4 * GiB, 4 * GiB},
+                                          &R::Validator, "Wed, 21 Oct 2015 07:28:00 GMT"),
+                                     &R::Cookies, "a=1; b=2"),
+                                &R::CookieOrigin, "http://h:80"),
+                           &R::Referrer, "http://h/page"),
+                      &R::UserAgent, "Browser/1"),
+                 &R::SuggestedName, "下载.zip");
 QVector<R> padded(QVector<R> list)  // long enough that only its companion fits a small limit
 {
     for (int i = 0; i < 20; ++i)
@@ -82,7 +88,9 @@ class TestTaskListFile : public QObject {
     // What a task reads back as: with its entry, or from its record alone.
     static QString said(const R &r)
     {
-        QStringList s{r.Url, r.FilePath, r.ProxyHost, r.ProxyUser, r.ProxyPass, r.Validator};
+        QStringList s{r.Url,       r.FilePath,  r.ProxyHost,    r.ProxyUser,
+                      r.ProxyPass, r.Validator, r.Cookies,      r.CookieOrigin,
+                      r.Referrer,  r.UserAgent, r.SuggestedName};
         for (qint64 n : {r.FileSize, r.GotSize, qint64(r.UseProxy), qint64(r.ProxyPort),
                          qint64(r.PathUncertain), qint64(r.SizeOpen), qint64(r.StoodAs),
                          qint64(r.QueuePlace)})

@@ -253,6 +253,98 @@ private Q_SLOTS:
                  std::pair(dir.filePath("other"), true));
     }
 
+    // With asking off, the server's name replaces the URL's before the first
+    // byte, made safe, kept in the folder, never over a file that is there or
+    // that another task holds; a dialog's answer, or bytes on disk, keep theirs.
+    void serverNames_data()
+    {
+        QTest::addColumn<QByteArray>("disposition");
+        QTest::addColumn<bool>("ask");
+        QTest::addColumn<QString>("lands");  // in the download folder
+        QTest::newRow("filename") << QByteArray("attachment; filename=\"r.pdf\"") << false
+                                  << "r.pdf";
+        QTest::newRow("filename* first")
+            << QByteArray("attachment; filename=\"x.pdf\"; filename*=UTF-8''%E6%8A%A5.pdf")
+            << false << "报.pdf";
+        QTest::newRow("a path") << QByteArray("attachment; filename=\"../../../up.sh\"") << false
+                                << "_.._.._up.sh";
+        QTest::newRow("a file is there")
+            << QByteArray("inline; filename=theirs.bin") << false << "theirs (1).bin";
+        QTest::newRow("another task's")
+            << QByteArray("inline; filename=held.bin") << false << "held (1).bin";
+        QTest::newRow("nothing left")
+            << QByteArray("attachment; filename=\"..\"") << false << "u.bin";
+        QTest::newRow("asked") << QByteArray("attachment; filename=r.pdf") << true << "chosen.bin";
+        QTest::newRow("the browser's") << QByteArray("attachment; filename=r.pdf") << false
+                                       << "b/r.zip";  // the browser suggests "b/r.zip"
+    }
+    void serverNames()
+    {
+        QFETCH(QByteArray, disposition);
+        QFETCH(bool, ask);
+        QFETCH(QString, lands);
+        QTemporaryDir dir;
+        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasConfig); });
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        Settings s;
+        s.askWhereToSave = ask, s.downloadFolder = dir.filePath("dl");
+        QVERIFY(s.write() && QDir().mkpath(s.downloadFolder));
+        QFile theirs(s.downloadFolder + "/theirs.bin");
+        QVERIFY(theirs.open(QIODevice::WriteOnly) && theirs.write("theirs") && theirs.flush());
+        // The first answer is cut after 2 bytes: the start that resumes them
+        // must keep the name they are under.
+        ScriptedServer server;
+        server.addScript({{"HTTP/1.1 200 OK\r\nETag: \"e\"\r\nContent-Disposition: " + disposition
+                           + "\r\nContent-Length: 4\r\n\r\nab"}});
+        server.addScript({{"HTTP/1.1 206 Partial\r\nContent-Disposition: attachment; "
+                           "filename=later.bin\r\nContent-Range: bytes 2-3/4\r\n\r\ncd"}});
+        auto fake = std::make_shared<FakeSeamsState>();
+        fake->savePath = s.downloadFolder + "/chosen.bin";
+        frmDown m(fakeSeams(fake), dir.path());
+        m.AddNewUrl("http://127.0.0.1:1/held.bin");
+        m.DownTask(1).FilePath = s.downloadFolder + "/held.bin";
+        m.AddNewUrl(QString("http://127.0.0.1:%1/u.bin").arg(server.port()));
+        if (lands.contains('/'))
+            m.DownTask(2).SuggestedName = lands, lands = "b_r.zip";
+        m.ui().LView->setCurrentItem(m.ui().LView->topLevelItem(1));
+        m.LView_DblClick();
+        QTRY_VERIFY(m.rowState(2) != "start");
+        m.LView_DblClick();
+        QTRY_COMPARE(m.rowState(2), "ok");
+        QCOMPARE(m.DownTask(2).FilePath, s.downloadFolder + "/" + lands);
+        QCOMPARE(readFile(m.DownTask(2).FilePath) + readFile(s.downloadFolder + "/theirs.bin"),
+                 "abcdtheirs");
+        QCOMPARE(QDir(s.downloadFolder).entryList(QDir::Files).size(), 2);
+    }
+
+    // A link from the browser with 保存时询问 on: the dialog asks once, with
+    // the browser's name made safe, and the task starts at once from its
+    // answer, sending what the site needs.
+    void browserLinkAsksOnce()
+    {
+        QTemporaryDir dir;
+        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasConfig); });
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());  // defaults: asking on
+        ScriptedServer server;
+        server.addScript({{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"}});
+        auto fake = std::make_shared<FakeSeamsState>();
+        fake->savePath = dir.filePath("chosen.zip");
+        frmDown m(fakeSeams(fake), dir.path());
+        const QString url = QString("http://127.0.0.1:%1/get?id=1").arg(server.port());
+        const UrlMessage::Item link{url,   true,   "http://127.0.0.1/page",
+                                    "c=1", "UA/2", "a/报告.zip"};
+        QCOMPARE(m.addOutsideUrls({link}), QList{UrlMessage::Outcome::Added});
+        QTRY_COMPARE(m.rowState(1), "ok");
+        QCOMPARE(fake->saveSuggestions, QStringList{"a_报告.zip"});
+        QCOMPARE(readFile(dir.filePath("chosen.zip")), "abc");
+        const QByteArray request = server.requests().value(0);
+        QVERIFY2(request.contains("\r\nUser-Agent: UA/2\r\n")
+                     && request.contains("\r\nReferer: http://127.0.0.1/page\r\nCookie: c=1\r\n"),
+                 request.constData());
+    }
+
     // The task menu's actions on a complete task and on one that downloads:
     // open the file (a complete one only) and its folder, copy the address,
     // delete the task with its file (asked first; a running one is stopped).
@@ -313,10 +405,17 @@ private Q_SLOTS:
         {
             frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
             m.show();
+            m.AddNewUrl("http://127.0.0.1:1/big");
+            m.DownTask(1).FileSize = m.DownTask(1).GotSize = 1 << 30;
+            m.ui().LView->setCurrentItem(m.ui().LView->topLevelItem(0));
+            m.LView_MouseUp(Qt::LeftButton, {});
             designed = m.size();
             m.resize(designed + QSize(200, 101));
             QTRY_COMPARE(m.centralWidget()->width(), 483 + 200);
             const auto &ui = m.ui();
+            // The map shows more rows of the same circles: row 30 is drawn.
+            ui.SSTab1Tabs->setCurrentIndex(1);
+            QCOMPARE(ui.Pic[0]->image().pixelColor(8, 238), QColor(0, 0, 255));
             const QRect list = ui.LView->geometry(), tabs = ui.SSTab1->geometry(),
                         legend = ui.Frame2->geometry(), info = ui.txtInfo->geometry();
             QCOMPARE(QList<QRect>({list, tabs, legend, info}),
@@ -426,18 +525,26 @@ private Q_SLOTS:
         QTest::addColumn<MapCase>("c");
         const qint64 max = 2147483647;
         // Whole blocks only; a later arrival adds its own, whatever length it gives.
-        QTest::newRow("arrivals") << MapCase{{{9000, 20000, 0}, {4000, 0, 9000}}, "BBBW", "13000"};
-        QTest::newRow("redraw clears, 50 a row") << MapCase{
-            {{0, 60 << 12, 60 << 12}, {0, 51 << 12, 50 << 12}}, QString(50, 'B') + 'W', "100"};
+        QTest::newRow("arrivals") << MapCase{
+            {{9000, 20000, 0}, {4000, 0, 9000}}, "BBBW", "13000", 0, {}};
+        QTest::newRow("redraw clears, 50 a row")
+            << MapCase{{{0, 60 << 12, 60 << 12}, {0, 51 << 12, 50 << 12}},
+                       QString(50, 'B') + 'W',
+                       "100",
+                       0,
+                       {}};
         // 28 rows fit the panel: whole, however much of the map lies below.
-        QTest::newRow("largest file") << MapCase{{{0, max, max}}, QString(1400, 'B'), "100"};
+        QTest::newRow("largest file")
+            << MapCase{{{0, max, max}}, QString(1400, 'B'), "100", 0, {}};
         // Larger than 1400 circles of 4 KiB: each circle an equal share (here
         // 8 KiB), filled once all of it is on disk.
         const qint64 twice = 1400 * 8192;
         QTest::newRow("scaled") << MapCase{
             {{0, twice, 3 * 8192 + 8191}, {8192, twice, 3 * 8192 + 8191}},
             "BBBBW" + QString(1395, 'W'),
-            "40959"};
+            "40959",
+            0,
+            {}};
         // Pieces where they are, a block filled only when whole.
         QTest::newRow("pieces") << MapCase{
             {},

@@ -14,42 +14,44 @@ qint64 blocksOf(qint64 length)
     return length > 0 ? length / BlockBytes : 0;
 }
 
-qint64 lastVisibleBlock()
+qint64 lastVisibleBlock(int heightPx)
 {
     // A row is seen while the top of its circles (100 + 120 r - 50) lies
     // above the panel's lower edge, measured in whole pixels.
-    constexpr int panelHeight = PanelHeightPx * TwipsPerPixel;
+    const int panelHeight = heightPx * TwipsPerPixel;
     constexpr int firstTop = 100 - RadiusTwips;
-    constexpr int visibleRows = (panelHeight - firstTop + 119) / 120;
+    const int visibleRows = qMax(0, panelHeight - firstTop + 119) / 120;
     return qint64(visibleRows) * BlocksPerRow;
 }
 
-bool scaled(qint64 length)
+bool scaled(qint64 length, int heightPx)
 {
-    return blocksOf(length) > lastVisibleBlock();
+    return blocksOf(length) > lastVisibleBlock(heightPx);
 }
 
-qint64 circleCount(qint64 length)
+qint64 circleCount(qint64 length, int heightPx)
 {
-    return scaled(length) ? lastVisibleBlock() : blocksOf(length);
+    return scaled(length, heightPx) ? lastVisibleBlock(heightPx) : blocksOf(length);
 }
 
-qint64 circleOf(qint64 at, qint64 length)
+qint64 circleOf(qint64 at, qint64 length, int heightPx)
 {
-    return scaled(length) ? at * lastVisibleBlock() / length + 1 : at / BlockBytes + 1;
+    return scaled(length, heightPx) ? at * lastVisibleBlock(heightPx) / length + 1
+                                    : at / BlockBytes + 1;
 }
 
-QPair<qint64, qint64> shareOf(qint64 k, qint64 length)
+QPair<qint64, qint64> shareOf(qint64 k, qint64 length, int heightPx)
 {
-    if (!scaled(length))
+    if (!scaled(length, heightPx))
         return {(k - 1) * BlockBytes, k * BlockBytes};
-    const qint64 n = lastVisibleBlock();
+    const qint64 n = lastVisibleBlock(heightPx);
     return {(k - 1) * length / n, k * length / n};
 }
 
-qint64 circlesWithin(qint64 count, qint64 length)
+qint64 circlesWithin(qint64 count, qint64 length, int heightPx)
 {
-    return scaled(length) ? qMax<qint64>(0, count) * lastVisibleBlock() / length : blocksOf(count);
+    return scaled(length, heightPx) ? qMax<qint64>(0, count) * lastVisibleBlock(heightPx) / length
+                                    : blocksOf(count);
 }
 
 }  // namespace BlockMap

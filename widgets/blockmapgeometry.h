@@ -28,20 +28,22 @@ QPoint blockCentre(qint64 k);
 // circle, and a negative or unknown length has none.
 qint64 blocksOf(qint64 length);
 
-// The last block whose circle reaches into the panel at all. Later blocks lie
-// wholly below its lower edge, so drawing them would change nothing.
-qint64 lastVisibleBlock();
+// The last block whose circle reaches into a panel `heightPx` high at all.
+// Later blocks lie wholly below its lower edge, so drawing them would change
+// nothing.
+qint64 lastVisibleBlock(int heightPx = PanelHeightPx);
 
-// A file larger than the panel shows at one circle per block is drawn
-// whole: every circle the panel shows then stands for an equal share of it.
-bool scaled(qint64 length);
+// A file larger than a panel `heightPx` high shows at one circle per block
+// is drawn whole: every circle the panel shows then stands for an equal
+// share of it.
+bool scaled(qint64 length, int heightPx = PanelHeightPx);
 // The circles of a file of `length` bytes.
-qint64 circleCount(qint64 length);
+qint64 circleCount(qint64 length, int heightPx = PanelHeightPx);
 // The circle byte `at` belongs to (1-based), and the bytes [first, end)
 // circle k stands for.
-qint64 circleOf(qint64 at, qint64 length);
-QPair<qint64, qint64> shareOf(qint64 k, qint64 length);
+qint64 circleOf(qint64 at, qint64 length, int heightPx = PanelHeightPx);
+QPair<qint64, qint64> shareOf(qint64 k, qint64 length, int heightPx = PanelHeightPx);
 // The circles whose bytes all lie below `count`.
-qint64 circlesWithin(qint64 count, qint64 length);
+qint64 circlesWithin(qint64 count, qint64 length, int heightPx = PanelHeightPx);
 
 }  // namespace BlockMap

@@ -4,13 +4,16 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <algorithm>
+#include <utility>
 
 BlockMapPanel::BlockMapPanel(QWidget *parent)
     : QWidget(parent),
       image_(BlockMap::PanelWidthPx, BlockMap::PanelHeightPx, QImage::Format_RGB32)
 {
-    setFixedSize(image_.size());
+    setMinimumSize(image_.size());
+    resize(image_.size());
     setAttribute(Qt::WA_OpaquePaintEvent);
     Cls();
 }
@@ -22,14 +25,17 @@ QColor BlockMapPanel::background()
 
 void BlockMapPanel::Cls()
 {
+    fitImage();
+    needsRedraw_ = false;  // what follows draws it whole
     image_.fill(background());
     update();
 }
 
 void BlockMapPanel::drawBlocks(qint64 first, qint64 last, bool received)
 {
+    fitImage();
     first = std::max<qint64>(first, 1);
-    last = std::min(last, BlockMap::lastVisibleBlock());
+    last = std::min(last, BlockMap::lastVisibleBlock(image_.height()));
     if (first > last)
         return;
     paintBlocks(image_, first, last, received);
@@ -94,6 +100,28 @@ void BlockMapPanel::paintBlocks(QImage &image, qint64 first, qint64 last, bool r
         const qint64 column = k - 1 - row * BlockMap::BlocksPerRow;
         painter.drawImage(QPoint(int(column * StepPx), int(row * StepPx)), circle);
     }
+}
+
+void BlockMapPanel::resizeEvent(QResizeEvent *)
+{
+    fitImage();
+    if (std::exchange(needsRedraw_, false))
+        Q_EMIT grown();
+}
+
+void BlockMapPanel::fitImage()
+{
+    // A hidden panel learns its new size before its resize event: it comes
+    // when the panel is shown.
+    const QSize size = this->size().expandedTo(minimumSize());
+    if (size == image_.size())
+        return;
+    needsRedraw_
+        = needsRedraw_ || size.height() > image_.height() || size.width() > image_.width();
+    QImage resized(size, image_.format());
+    resized.fill(background());
+    QPainter(&resized).drawImage(0, 0, image_);
+    image_ = std::move(resized);
 }
 
 void BlockMapPanel::paintEvent(QPaintEvent *event)

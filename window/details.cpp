@@ -40,14 +40,7 @@ void frmDown::LView_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
         PicVisible(2);
     } else {
         PicVisible(0);
-        // A file written in pieces shows them where they are.
-        const PiecesOnDisk disk = r.FileSize > 0 && !r.SizeOpen
-                                      ? PieceMap::onDisk(r.FilePath, r.FileSize)
-                                      : PiecesOnDisk();
-        if (disk.map)
-            drawPieces(0, *disk.map, {});
-        else
-            DrawDownPic(0, 0, r.FileSize, r.GotSize);
+        redrawPic(0);
     }
 
     if (button == Qt::RightButton) {

@@ -19,16 +19,17 @@ void frmDown::DrawDownPic(int Index, qint64 mNum, qint64 mFlen, qint64 ReceiveBy
     }
 
     BlockMapPanel *panel = ui_.Pic[Index];
-    if (BlockMap::scaled(mFlen)) {
+    const int high = panel->image().height();
+    if (BlockMap::scaled(mFlen, high)) {
         // Drawn whole: the circles whose share is on disk are filled.
         if (mNum <= 0) {
             panel->Cls();
-            panel->drawBlocks(1, BlockMap::circleCount(mFlen), false);
+            panel->drawBlocks(1, BlockMap::circleCount(mFlen, high), false);
         }
-        const qint64 from = mNum > 0 ? BlockMap::circlesWithin(ReceiveBytes, mFlen) : 0;
-        panel->drawBlocks(from + 1,
-                          BlockMap::circlesWithin(ReceiveBytes + std::max<qint64>(mNum, 0), mFlen),
-                          true);
+        const qint64 from = mNum > 0 ? BlockMap::circlesWithin(ReceiveBytes, mFlen, high) : 0;
+        const qint64 to
+            = BlockMap::circlesWithin(ReceiveBytes + std::max<qint64>(mNum, 0), mFlen, high);
+        panel->drawBlocks(from + 1, to, true);
         return;
     }
     // A full redraw starts from a clear panel.
@@ -52,7 +53,8 @@ void frmDown::drawPieces(int index, const PieceMap &map, const QList<PieceMap::R
         showGotSize(row, QString::number(DownTask(row).GotSize));
     BlockMapPanel *panel = ui_.Pic[index];
     const qint64 size = map.size();
-    const qint64 count = BlockMap::circleCount(size);
+    const int high = panel->image().height();
+    const qint64 count = BlockMap::circleCount(size, high);
     if (added.isEmpty()) {
         panel->Cls();
         panel->drawBlocks(1, count, false);
@@ -60,10 +62,10 @@ void frmDown::drawPieces(int index, const PieceMap &map, const QList<PieceMap::R
     // The circles each range touches, filled where all their bytes are on
     // disk, in runs.
     for (const PieceMap::Range &range : added.isEmpty() ? map.ranges() : added) {
-        const qint64 last = std::min(count, BlockMap::circleOf(range.second - 1, size));
+        const qint64 last = std::min(count, BlockMap::circleOf(range.second - 1, size, high));
         qint64 run = 0;
-        for (qint64 k = BlockMap::circleOf(range.first, size); k <= last + 1; ++k) {
-            const auto share = BlockMap::shareOf(k, size);
+        for (qint64 k = BlockMap::circleOf(range.first, size, high); k <= last + 1; ++k) {
+            const auto share = BlockMap::shareOf(k, size, high);
             const bool filled = k <= last && map.covers(share.first, share.second);
             if (filled && run == 0)
                 run = k;
@@ -81,4 +83,27 @@ void frmDown::PicVisible(int Index)
         panel->hide();
     if (Index >= 0 && Index < int(ui_.Pic.size()))
         ui_.Pic[Index]->show();
+}
+
+void frmDown::redrawPic(int Index)
+{
+    if (Index == 0) {
+        if (SelRow < 1 || SelRow > rowCount())
+            return;
+        // A file written in pieces shows them where they are.
+        const TaskRecord &r = DownTask(SelRow);
+        const PiecesOnDisk disk = r.FileSize > 0 && !r.SizeOpen
+                                      ? PieceMap::onDisk(r.FilePath, r.FileSize)
+                                      : PiecesOnDisk();
+        if (disk.map)
+            drawPieces(0, *disk.map, {});
+        else
+            DrawDownPic(0, 0, r.FileSize, r.GotSize);
+    } else if (engine().DownRow[Index] > 0) {
+        const auto session = engine().Down(Index);
+        if (session->pieces)
+            drawPieces(Index, *session->pieces, {});
+        else
+            DrawDownPic(Index, 0, session->mFlen, session->ReceiveBytes);
+    }
 }

@@ -78,6 +78,8 @@ frmDown::frmDown(Seams seams, const QString &listFolder, DownEngine::SocketFacto
     SelRow = -1;
     PicVisible(0);
 
+    for (int i = 0; i < int(ui_.Pic.size()); ++i)
+        connect(ui_.Pic[i], &BlockMapPanel::grown, this, [this, i] { redrawPic(i); });
     connect(ui_.LView, &TaskListView::dblClick, this, &frmDown::LView_DblClick);
     connect(ui_.LView, &TaskListView::enterPressed, this, &frmDown::LView_DblClick);
     connect(ui_.LView, &TaskListView::deletePressed, this, &frmDown::menuDel_Click);

@@ -42,10 +42,13 @@ public:
     void AddNewUrl(const QString &myUrl);
     // A new row and its record for `url`, unchecked.
     TaskRecord &appendTask(const QString &url);
-    // URLs from outside (the command line, a later start): each one the add
-    // dialog would take becomes a task, without asking; the others are
-    // named in the log. What became of each, in order.
-    QList<UrlMessage::Outcome> addOutsideUrls(const QStringList &urls);
+    // URLs from outside (the command line, a later start, the browser): each
+    // one the add dialog would take becomes a task, without asking; the
+    // others are named in the log. What became of each, in order. A link
+    // from the browser keeps what the site needs and starts (or queues) at
+    // once, in the download folder under the browser's name, or asks once
+    // where 保存时询问 is on.
+    QList<UrlMessage::Outcome> addOutsideUrls(const QList<UrlMessage::Item> &items);
     // The window restored, raised and active.
     void bringToFront();
     // True, after telling the user in a box over `parent`, when the list
@@ -65,6 +68,8 @@ public:
 
     // The block map.
     void PicVisible(int Index);
+    // Draws panel `Index` again whole, as its task stands: after it has grown.
+    void redrawPic(int Index);
 
     // A column's text of task row `row`.
     void setRowText(int row, int column, const QString &text);
@@ -162,6 +167,10 @@ private:
     void askSavePath(int r, const Seams::SaveAnswer &answer);
     // The path a task gets without asking.
     QString automaticPath(int r);
+    // A link from the browser: its task, started (or queued) right after.
+    void addBrowserTask(const UrlMessage::Item &item);
+    // The safe name for row `r`'s file: the browser's, else the URL's.
+    QString fileNameFor(int r) const;
     void resumeTasks();
     // The start handler's answer to a start that could not connect.
     void showStartFailed(int slot, bool byUser);

@@ -3,7 +3,10 @@
 #include "window/outsideurls.h"
 
 #include "engine/analyzeurl.h"
+#include "engine/requestplan.h"
 #include "window/frmdown.h"
+
+#include <QTimer>
 
 QString outsideUrlRefusal(UrlMessage::Outcome outcome)
 {
@@ -20,11 +23,12 @@ QString outsideUrlRefusal(UrlMessage::Outcome outcome)
     return {};
 }
 
-QList<UrlMessage::Outcome> frmDown::addOutsideUrls(const QStringList &urls)
+QList<UrlMessage::Outcome> frmDown::addOutsideUrls(const QList<UrlMessage::Item> &items)
 {
     using UrlMessage::Outcome;
     QList<Outcome> outcomes;
-    for (const QString &url : urls) {
+    for (const UrlMessage::Item &item : items) {
+        const QString &url = item.url;
         UrlParts parts;
         Outcome outcome = Outcome::Added;
         if (!analyzeUrl(url, parts))
@@ -33,7 +37,9 @@ QList<UrlMessage::Outcome> frmDown::addOutsideUrls(const QStringList &urls)
             outcome = Outcome::Listed;
         else if (rowCount() >= MaxTasks)
             outcome = Outcome::Full;
-        if (outcome == Outcome::Added)
+        if (outcome == Outcome::Added && item.fromBrowser)
+            addBrowserTask(item);
+        else if (outcome == Outcome::Added)
             appendTask(url);
         else if (outcome == Outcome::Full)
             appendLog(outsideUrlRefusal(outcome) + QStringLiteral("，没有加入：") + url);
@@ -42,6 +48,27 @@ QList<UrlMessage::Outcome> frmDown::addOutsideUrls(const QStringList &urls)
         outcomes << outcome;
     }
     return outcomes;
+}
+
+void frmDown::addBrowserTask(const UrlMessage::Item &item)
+{
+    TaskRecord &task = appendTask(item.url);
+    task.Referrer = item.referrer;
+    task.Cookies = item.cookies;
+    task.UserAgent = item.userAgent;
+    task.CookieOrigin = item.cookies.isEmpty() ? QString() : originOf(item.url);
+    task.SuggestedName = item.filename;
+    // Started once the answer has gone: a save dialog may wait for the user.
+    const int row = rowCount();
+    QTimer::singleShot(0, this, [this, row] {
+        if (row > rowCount() || model().running(row) || model().marked(row)
+            || model().state(row) == TaskState::Queued || asking_.contains(row))
+            return;
+        // The save dialog asks over the window: it must be seen.
+        if (settings_.askWhereToSave)
+            bringToFront();
+        startRow(row, true);
+    });
 }
 
 void frmDown::bringToFront()

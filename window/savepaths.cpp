@@ -26,8 +26,8 @@ void frmDown::askSavePath(int r, const Seams::SaveAnswer &answer)
     if (suggested.isEmpty()) {
         const bool lastThere
             = !settings_.lastFolder.isEmpty() && QFileInfo(settings_.lastFolder).isDir();
-        suggested = QDir(lastThere ? settings_.lastFolder : downloadFolder())
-                        .filePath(FileNames::safe(FileNames::fromUrl(DownTask(r).Url)));
+        suggested
+            = QDir(lastThere ? settings_.lastFolder : downloadFolder()).filePath(fileNameFor(r));
     }
     asking_.insert(r);
     seams_.saveFileName(this, suggested, [this, r, answer](std::optional<QString> chosen) {
@@ -53,8 +53,15 @@ QString frmDown::automaticPath(int r)
         }
         return false;
     };
-    const QString name = FileNames::safe(FileNames::fromUrl(DownTask(r).Url));
+    const QString name = fileNameFor(r);
     return FileNames::freePath(downloadFolder(), name, taken);
+}
+
+QString frmDown::fileNameFor(int r) const
+{
+    const TaskRecord &task = DownTask(r);
+    const QString fromUrl = FileNames::fromUrl(task.Url);
+    return FileNames::safe(task.SuggestedName.isEmpty() ? fromUrl : task.SuggestedName, fromUrl);
 }
 
 void frmDown::menuFolder_Click()

@@ -116,6 +116,43 @@ SingleInstance::Claim SingleInstance::claim(const QStringList &urls,
     return Claim::HandedOver;
 }
 
+SingleInstance::Claim SingleInstance::deliver(const UrlMessage::Item &item,
+                                              UrlMessage::Outcome &outcome,
+                                              const std::function<bool()> &startProgram,
+                                              int waitMs)
+{
+    const std::optional<QByteArray> message = UrlMessage::encode(QList<UrlMessage::Item>{item});
+    if (!message)
+        return Claim::TooLarge;
+    if (name_.isEmpty())
+        return folder_.foreign ? Claim::Foreign : Claim::NoAnswer;
+    const QDeadlineTimer deadline(waitMs);
+    bool started = false;
+    for (;;) {
+        QList<UrlMessage::Outcome> answered;
+        const HandOver result = handOver(*message, 1, answered);
+        if (result == HandOver::Answered) {
+            outcome = answered.value(0, UrlMessage::Outcome::Unusable);
+            return Claim::HandedOver;
+        }
+        if (result == HandOver::Foreign)
+            return Claim::Foreign;
+        if (result == HandOver::NoAnswer)
+            return Claim::NoAnswer;
+        // Nobody listens. An unheld list has no program yet: one is started,
+        // once; a held one is starting or ending, and is waited for.
+        if (!started && lock_.tryLock(0)) {
+            lock_.unlock();
+            if (!startProgram())
+                return Claim::NoAnswer;
+            started = true;
+        }
+        if (deadline.hasExpired())
+            return Claim::NoAnswer;
+        QThread::msleep(100);
+    }
+}
+
 void SingleInstance::release()
 {
     server_.close();
@@ -186,7 +223,7 @@ void SingleInstance::acceptConnections()
                 drop(peer);
                 return;
             }
-            peer->write(UrlMessage::encodeAnswer(receiver_(parsed.urls)));
+            peer->write(UrlMessage::encodeAnswer(receiver_(parsed.items)));
             peer->flush();
             peer->disconnectFromServer();
         });

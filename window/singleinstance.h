@@ -31,6 +31,12 @@ public:
     // `outcomes` holds what became of each URL, in order; a URL no message
     // can carry is Unusable without being sent.
     Claim claim(const QStringList &urls, QList<UrlMessage::Outcome> &outcomes);
+    // Hands `item` to the program that holds the list, never taking it:
+    // where none runs, `startProgram` starts one (detached), and the hand-over
+    // waits up to `waitMs` for it to listen. HandedOver sets `outcome`;
+    // Owner is never returned.
+    Claim deliver(const UrlMessage::Item &item, UrlMessage::Outcome &outcome,
+                  const std::function<bool()> &startProgram, int waitMs = 15000);
     // Lets the list go: the lock file and the socket are removed.
     void release();
     // Why later starts cannot reach this one; empty while they can.
@@ -38,7 +44,7 @@ public:
 
     // What the owner does with URLs a later start handed over (none when it
     // only asks to be seen): one outcome for each, in order.
-    using Receiver = std::function<QList<UrlMessage::Outcome>(const QStringList &)>;
+    using Receiver = std::function<QList<UrlMessage::Outcome>(const QList<UrlMessage::Item> &)>;
     void setReceiver(Receiver receiver) { receiver_ = std::move(receiver); }
 
     // The local socket's full path for the list at `listPath`; empty when

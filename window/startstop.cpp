@@ -100,6 +100,8 @@ bool frmDown::startRow(int r, bool quiet)
     if (!settings_.askWhereToSave) {
         // Kept at once: the next task's name must see this one taken.
         DownTask(r).FilePath = automaticPath(r);
+        // The browser's name wins over the server's.
+        model().setNameFromServer(r, DownTask(r).SuggestedName.isEmpty());
         return startWithPath(r, DownTask(r).FilePath);
     }
     askSavePath(r, [this, r](std::optional<QString> chosen) {
