@@ -424,10 +424,17 @@ private Q_SLOTS:
                                    QRect(344 + 200, 328 + 50, 137, 253),
                                    QRect(4, 20, 413 + 200, 229 + 51)}));
             QCOMPARE(ui.LView->columnWidth(0), 233 + 200);
+            // 每个任务的连接数: 自动 first, then 1 to 16; the choice is kept.
+            QList<QAction *> choices = ui.menuConnections->actions();
+            QCOMPARE(choices.size(), 17);
+            QVERIFY(choices[0]->isChecked() && choices[0]->text() == "自动");
+            choices[4]->trigger();
             m.close();
         }
         frmDown again(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
         again.show();
+        QCOMPARE(again.engine().connections(), 4);
+        QVERIFY(again.ui().menuConnections->actions()[4]->isChecked());
         QCOMPARE(again.size(), designed + QSize(200, 101));
         again.setWindowState(Qt::WindowMaximized), again.close();
         QVERIFY(Settings::read().windowMaximized);
