@@ -45,7 +45,7 @@ private Q_SLOTS:
         QFile conf(saved.filePath("config/Zipvane/Zipvane.conf"));
         QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("connections=4\n") > 0);
         conf.close();
-        int maps = 0;  // kills that left a file in pieces
+        int maps = 0;                          // kills that left a file in pieces
         for (int run = 0; run <= 20; ++run) {  // the last run is left to finish
             child.start(QCoreApplication::applicationFilePath(), args);
             const bool term = run % 2 == 1;
