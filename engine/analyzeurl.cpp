@@ -1,17 +1,8 @@
 #include "engine/analyzeurl.h"
 
-namespace {
+#include "tasks/requestline.h"
 
-// CR, LF or any other control character in the URL would end up inside the
-// request line and could forge header lines of its own.
-bool hasControlCharacter(const QString &url)
-{
-    for (const QChar c : url) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            return true;
-    }
-    return false;
-}
+namespace {
 
 bool parsePort(QStringView text, int &port)
 {
@@ -60,7 +51,7 @@ bool splitHostPort(const QString &host, QString &connectHost, int &port, int def
 
 bool analyzeUrl(const QString &DownUrl, UrlParts &parts)
 {
-    if (hasControlCharacter(DownUrl))
+    if (holdsControlCharacter(DownUrl))
         return false;
     const QString url = DownUrl.left(DownUrl.indexOf(QLatin1Char('#')));
     // An https URL is taken as it starts; an http one wherever its scheme

@@ -2,9 +2,9 @@
 
 #include "engine/moddown.h"
 #include "tasks/gbktext.h"
+#include "tasks/requestline.h"
 
 #include <QUrl>
-#include <algorithm>
 #include <limits>
 
 namespace {
@@ -25,9 +25,7 @@ qint64 spanOf(const Response::ContentRange &range)
 // A value that cannot end its line early or start another one.
 bool fitsOneLine(const QString &value)
 {
-    return !value.isEmpty() && std::none_of(value.begin(), value.end(), [](QChar c) {
-        return c.unicode() < 0x20 || c.unicode() == 0x7F;
-    });
+    return !value.isEmpty() && !holdsControlCharacter(value);
 }
 
 RequestPlan::Verdict refused(RequestPlan::Outcome why)

@@ -1,5 +1,7 @@
 #include "tasks/nativemessage.h"
 
+#include "tasks/requestline.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
@@ -10,16 +12,6 @@ namespace NativeMessage {
 namespace {
 
 constexpr qsizetype LengthBytes = 4;
-
-// No field may hold a control character: each goes into a header line.
-bool plain(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -77,7 +69,7 @@ Request parse(QByteArrayView json)
             r.error = QStringLiteral("消息中的字段不是字符串：") + QLatin1String(f.name);
             return r;
         }
-        if (!plain(value.toString())) {
+        if (holdsControlCharacter(value.toString())) {  // each goes into a header line
             r.error = QStringLiteral("消息中的字段含有控制字符：") + QLatin1String(f.name);
             return r;
         }
