@@ -49,6 +49,17 @@ static QChar circleAt(const QImage &image, int k)
 // panel, then, for a file of `size` bytes, its map of `pieces` drawn whole;
 // `map` holds blocks 1.. as circleAt reads them, '.' beyond; `column`
 // is row 1's "已下载大小" ("100" before), the row of slot 1's session.
+// An environment variable set for a scope, as it was again after it.
+struct EnvFor {
+    EnvFor(const char *name, const QString &value) : name(name), was(qgetenv(name))
+    {
+        qputenv(name, value.toUtf8());
+    }
+    ~EnvFor() { qputenv(name, was); }
+    const char *name;
+    QByteArray was;
+};
+
 struct MapCase {
     QList<std::array<qint64, 3>> calls;
     QString map, column;
@@ -217,11 +228,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, folder);
         QTemporaryDir dir;
-        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME"), wasHome = qgetenv("HOME");
-        const auto restore = qScopeGuard(
-            [&] { qputenv("XDG_CONFIG_HOME", wasConfig), qputenv("HOME", wasHome); });
-        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-        qputenv("HOME", dir.filePath("home").toUtf8());
+        const EnvFor config("XDG_CONFIG_HOME", dir.filePath("config")),
+            home("HOME", dir.filePath("home"));
         Settings s;
         s.askWhereToSave = false, s.downloadFolder = QDir(dir.path()).absoluteFilePath(folder);
         QVERIFY(s.write());
@@ -284,9 +292,7 @@ private Q_SLOTS:
         QFETCH(bool, ask);
         QFETCH(QString, lands);
         QTemporaryDir dir;
-        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME");
-        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasConfig); });
-        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        const EnvFor config("XDG_CONFIG_HOME", dir.filePath("config"));
         Settings s;
         s.askWhereToSave = ask, s.downloadFolder = dir.filePath("dl");
         QVERIFY(s.write() && QDir().mkpath(s.downloadFolder));
@@ -324,9 +330,7 @@ private Q_SLOTS:
     void browserLinkAsksOnce()
     {
         QTemporaryDir dir;
-        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME");
-        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasConfig); });
-        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());  // defaults: asking on
+        const EnvFor config("XDG_CONFIG_HOME", dir.filePath("config"));  // defaults: asking on
         ScriptedServer server;
         server.addScript({{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"}});
         auto fake = std::make_shared<FakeSeamsState>();
@@ -398,9 +402,7 @@ private Q_SLOTS:
     void grows()
     {
         QTemporaryDir dir;
-        const QByteArray wasConfig = qgetenv("XDG_CONFIG_HOME");
-        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", wasConfig); });
-        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        const EnvFor config("XDG_CONFIG_HOME", dir.filePath("config"));
         QSize designed;
         {
             frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
