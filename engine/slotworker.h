@@ -123,7 +123,7 @@ private:
     bool ending_ = false;                   // the session's end is reported: nothing more opens
     QString validator_;                     // what every further connection asks with
     int target_ = 1;                        // 自动: the connections it has grown to
-    QList<QPair<qint64, qint64>> samples_;  // the last ticks: when, and bytes on disk
+    QList<QPair<qint64, qint64>> samples_;  // ticks since the last step: when, and bytes on disk
     double speedBefore_ = 0;
     int sinceStep_ = 0;
     QElapsedTimer tickClock_;

@@ -40,6 +40,8 @@ void SlotWorker::firstAnswerFlows()
     tickClock_.start();
     if (connections_ > 1)
         growTick();
+    else
+        growTick_.start(GrowMs);  // 自动's first look: a whole tick of one connection
 }
 
 bool SlotWorker::mayJoin() const
@@ -296,36 +298,47 @@ void SlotWorker::growTick()
 {
     if (!mayJoin())
         return;
-    const qint64 done = piecesOn() ? map_->done() : transfer_ ? transfer_->ReceiveBytes() : 0;
-    samples_.append({tickClock_.elapsed(), done});
-    while (samples_.size() > 3)
-        samples_.removeFirst();
     if (connections_ > 0) {
         while (running() < allowed() && openLink()) {}
         return;
     }
-    // 自动: the first tick tells whether one connection is fast enough
-    // already; a step is weighed on the speed over the two ticks after it
-    // (servers that cap a connection often send in bursts a tick apart).
-    const bool first = speedBefore_ == 0;
     // Under a speed limit more connections cannot raise the speed.
     const bool limited = socket_->limiter() && socket_->limiter()->limiting();
-    if (limited || growStopped_ || target_ >= MaxConnections || ++sinceStep_ < (first ? 1 : 2))
+    if (limited || growStopped_ || target_ >= MaxConnections)
         return;
+    // The speed since the last step (or the first byte).
+    const qint64 done = piecesOn() ? map_->done() : transfer_ ? transfer_->ReceiveBytes() : 0;
+    samples_.append({tickClock_.elapsed(), done});
+    ++sinceStep_;
     const qint64 ms = qMax<qint64>(1, samples_.last().first - samples_.first().first);
     const double speed
         = double(samples_.last().second - samples_.first().second) * 1000.0 / double(ms);
-    // A step is kept only when it brought a clear share more.
-    if ((!first && speed < speedBefore_ * 1.25) || (first && speed >= FastEnough)) {
-        growStopped_ = true;
-        return;
+    if (speedBefore_ == 0) {
+        // The first look tells whether one connection is fast enough already.
+        if (speed >= FastEnough) {
+            growStopped_ = true;
+            return;
+        }
+    } else {
+        // A step that plainly paid shows it within a tick. A smaller gain is
+        // weighed over two ticks (servers that cap a connection often send in
+        // bursts a tick apart, and a far server answers the new connections
+        // late); a step is kept only when it brought a clear share more.
+        const bool plain = speed >= speedBefore_ * 2;
+        if (!plain && sinceStep_ < 2)
+            return;
+        if (!plain && speed < speedBefore_ * 1.25) {
+            growStopped_ = true;
+            return;
+        }
     }
     // Four times as many each step (1, 4, 16): a capped path is filled
-    // within a second, and every step is weighed on its own.
+    // within half a second, and every step is weighed on its own.
     speedBefore_ = qMax(speed, 1.0);
     target_ = qMin(MaxConnections, target_ * 4);
     while (running() < allowed() && openLink()) {}
     sinceStep_ = 0;
+    samples_ = {samples_.last()};
 }
 
 void SlotWorker::endPieces()
