@@ -166,6 +166,7 @@ void DownSocket::dropSocket()
     socket_->deleteLater();
     socket_ = nullptr;
     waiting_ = 0;
+    peerClosed_ = false;
     gather_.stop();
     limitWait_.stop();
     ++generation_;
@@ -255,6 +256,10 @@ void DownSocket::onReadyRead()
         readTunnelAnswer();
         return;
     }
+    if (peerClosed_) {
+        drainAfterClose();
+        return;
+    }
     if (takeDirect && !tls_ && waiting_ == 0) {
         handOverDirect();
         return;
@@ -333,13 +338,35 @@ void DownSocket::onRemoteClosed()
 {
     if (state_ != Connecting && state_ != Connected)
         return;  // already reported once
-    if (!handOutWaitingBytes())
+    if (peerClosed_ || !handOutWaitingBytes())
         return;
-    // What a TLS socket decrypted before the close is still to be handed out.
-    while (tls_ && socket_ && socket_->bytesAvailable() > 0 && !tunneling_) {
-        if (!readWaitingBytes() || !handOutWaitingBytes())
-            return;
+    // What a TLS socket decrypted before the close is still to be handed
+    // out, as the speed limit lets it; the close is reported after it.
+    if (tls_ && socket_ && socket_->bytesAvailable() > 0 && !tunneling_) {
+        peerClosed_ = true;
+        drainAfterClose();
+        return;
     }
+    state_ = Closing;
+    Q_EMIT closeEvent(index_);
+}
+
+void DownSocket::drainAfterClose()
+{
+    while (socket_ && socket_->bytesAvailable() > 0) {
+        const qint64 granted = allowance(MaxArrival), had = waiting_;
+        if (granted == 0)
+            return;  // the limit's wait brings us back
+        const bool read = readWaitingBytes(granted);
+        unused(granted, waiting_ - had);
+        if (!handOutWaitingBytes())
+            return;  // the taker closed the connection
+        if (!read)
+            break;
+    }
+    if (!socket_)
+        return;
+    peerClosed_ = false;
     state_ = Closing;
     Q_EMIT closeEvent(index_);
 }

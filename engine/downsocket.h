@@ -103,6 +103,9 @@ private:
     // Reads the proxy's answer to CONNECT; false while it has not ended.
     void readTunnelAnswer();
     void onRemoteClosed();
+    // After the server closed a TLS connection: hands out what was decrypted
+    // before the close as the speed limit lets it, then reports the close.
+    void drainAfterClose();
     void onError(QAbstractSocket::SocketError error);
 
     // Counts the QTcpSockets dropped, so a handler's Close() can be noticed.
@@ -117,8 +120,9 @@ private:
     // Hands out what TLS decrypted in one burst of events, as one arrival. A
     // child, so that it moves with the socket to the slot's thread.
     QTimer gather_{this};
-    bool tls_ = false;        // this connection is (to be) encrypted
-    bool tunneling_ = false;  // waiting for the proxy's answer to CONNECT
+    bool tls_ = false;         // this connection is (to be) encrypted
+    bool tunneling_ = false;   // waiting for the proxy's answer to CONNECT
+    bool peerClosed_ = false;  // closed by the server, bytes still to hand out
     QByteArray tunnelAnswer_;
     QString certificateProblem_;
     std::shared_ptr<RateLimiter> limiter_;
