@@ -241,9 +241,7 @@ private Q_SLOTS:
         const int size = w.had || w.state != "ok" ? nginx_.served.size() : 0;
         const int row = f.addTask(url, "f.bin", size, w.had);
         TaskRecord &r = f.task(row);
-        QFile had(r.FilePath);
-        QVERIFY(had.open(QIODevice::WriteOnly) && had.write(nginx_.served.left(w.had)) == w.had);
-        had.close();
+        QVERIFY(writeFile(r.FilePath, nginx_.served.left(w.had)));
         if (!w.password.isEmpty())
             r.ProxyHost = "127.0.0.1", r.ProxyUser = "zv", r.ProxyPass = w.password,
             r.ProxyPort = qint16(w.asked.isEmpty() ? proxy_.port : recording.port());

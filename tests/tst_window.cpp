@@ -234,9 +234,7 @@ private Q_SLOTS:
         s.askWhereToSave = false, s.downloadFolder = QDir(dir.path()).absoluteFilePath(folder);
         QVERIFY(s.write());
         const QString lands = folder.startsWith('/') ? QDir::homePath() : s.downloadFolder;
-        QVERIFY(QDir().mkpath(lands));
-        QFile theirs(lands + "/f.bin");  // not ours to write over
-        QVERIFY(theirs.open(QIODevice::WriteOnly) && theirs.write("theirs") && theirs.flush());
+        QVERIFY(writeFile(lands + "/f.bin", "theirs"));  // not ours to write over
         ScriptedServer server;
         server.addScript({{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"}});
         auto fake = std::make_shared<FakeSeamsState>();
@@ -295,9 +293,7 @@ private Q_SLOTS:
         const EnvFor config("XDG_CONFIG_HOME", dir.filePath("config"));
         Settings s;
         s.askWhereToSave = ask, s.downloadFolder = dir.filePath("dl");
-        QVERIFY(s.write() && QDir().mkpath(s.downloadFolder));
-        QFile theirs(s.downloadFolder + "/theirs.bin");
-        QVERIFY(theirs.open(QIODevice::WriteOnly) && theirs.write("theirs") && theirs.flush());
+        QVERIFY(s.write() && writeFile(s.downloadFolder + "/theirs.bin", "theirs"));
         // The first answer is cut after 2 bytes: the start that resumes them
         // must keep the name they are under.
         ScriptedServer server;
@@ -359,8 +355,7 @@ private Q_SLOTS:
                           0,
                           ScriptedServer::End::KeepOpen});
         const QString done = dir_.filePath("done.bin"), running = dir_.filePath("run.bin");
-        QFile file(done);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("abc") == 3 && file.flush());
+        QVERIFY(writeFile(done, "abc"));
         main_->DownTask(1).FilePath = done, main_->DownTask(1).FileSize = 3;
         main_->DownTask(1).GotSize = 3;
         main_->AddNewUrl(QString("http://127.0.0.1:%1/run.bin").arg(server.port()));
@@ -478,8 +473,7 @@ private Q_SLOTS:
         m.AddNewUrl("http://h/a"), m.AddNewUrl("http://h/b");
         const QString path = dir.filePath("f.bin"),
                       next = typed.arg(QString("http://127.0.0.1:%1/f").arg(server.port()));
-        QFile had(path);
-        QVERIFY(had.open(QIODevice::WriteOnly) && had.write("01234") == 5 && had.flush());
+        QVERIFY(writeFile(path, "01234"));
         TaskRecord &task = m.DownTask(1);
         task.FilePath = path, task.FileSize = 10, task.GotSize = 5, task.Validator = "\"v1\"";
         fake->driveDialog = [&](QDialog &d) {
