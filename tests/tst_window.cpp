@@ -49,17 +49,6 @@ static QChar circleAt(const QImage &image, int k)
 // panel, then, for a file of `size` bytes, its map of `pieces` drawn whole;
 // `map` holds blocks 1.. as circleAt reads them, '.' beyond; `column`
 // is row 1's "已下载大小" ("100" before), the row of slot 1's session.
-// An environment variable set for a scope, as it was again after it.
-struct EnvFor {
-    EnvFor(const char *name, const QString &value) : name(name), was(qgetenv(name))
-    {
-        qputenv(name, value.toUtf8());
-    }
-    ~EnvFor() { qputenv(name, was); }
-    const char *name;
-    QByteArray was;
-};
-
 struct MapCase {
     QList<std::array<qint64, 3>> calls;
     QString map, column;
@@ -104,6 +93,7 @@ class TestWindow : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
+    std::optional<QTemporaryDir> home_;
     std::shared_ptr<FakeSeamsState> fake_;
     std::optional<frmDown> main_;
 
@@ -113,6 +103,10 @@ private Q_SLOTS:
     // the proxy, its port and its user. Its window has three tasks.
     void init()
     {
+        // Each test's own settings and home folder, the last window gone first.
+        main_.reset(), home_.emplace();
+        qputenv("XDG_CONFIG_HOME", home_->filePath("config").toUtf8());
+        qputenv("HOME", home_->filePath("home").toUtf8());
         fake_ = std::make_shared<FakeSeamsState>(), main_.emplace(fakeSeams(fake_), dir_.path());
         for (const char *url : {"http://h/a", "http://h/b", "http://h/c"})
             main_->AddNewUrl(url);
@@ -228,8 +222,6 @@ private Q_SLOTS:
     {
         QFETCH(QString, folder);
         QTemporaryDir dir;
-        const EnvFor config("XDG_CONFIG_HOME", dir.filePath("config")),
-            home("HOME", dir.filePath("home"));
         Settings s;
         s.askWhereToSave = false, s.downloadFolder = QDir(dir.path()).absoluteFilePath(folder);
         QVERIFY(s.write());
@@ -290,7 +282,6 @@ private Q_SLOTS:
         QFETCH(bool, ask);
         QFETCH(QString, lands);
         QTemporaryDir dir;
-        const EnvFor config("XDG_CONFIG_HOME", dir.filePath("config"));
         Settings s;
         s.askWhereToSave = ask, s.downloadFolder = dir.filePath("dl");
         QVERIFY(s.write() && writeFile(s.downloadFolder + "/theirs.bin", "theirs"));
@@ -326,7 +317,6 @@ private Q_SLOTS:
     void browserLinkAsksOnce()
     {
         QTemporaryDir dir;
-        const EnvFor config("XDG_CONFIG_HOME", dir.filePath("config"));  // defaults: asking on
         ScriptedServer server;
         server.addScript({{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"}});
         auto fake = std::make_shared<FakeSeamsState>();
@@ -397,7 +387,6 @@ private Q_SLOTS:
     void grows()
     {
         QTemporaryDir dir;
-        const EnvFor config("XDG_CONFIG_HOME", dir.filePath("config"));
         QSize designed;
         {
             frmDown m(fakeSeams(std::make_shared<FakeSeamsState>()), dir.path());
