@@ -23,15 +23,10 @@ struct TestCertificates {
 
 static TestCertificates makeTestCertificates(const QString &folder)
 {
-    const QDir d(folder);
-    TestCertificates c{{},
-                       d.filePath("ca.pem"),
-                       d.filePath("server.key"),
-                       d.filePath("good.pem"),
-                       d.filePath("localhost.pem"),
-                       d.filePath("self.pem"),
-                       d.filePath("expired.pem")};
-    const QString caKey = d.filePath("ca.key"), csr = d.filePath("server.csr");
+    const auto at = [d = QDir(folder)](const char *name) { return d.filePath(name); };
+    TestCertificates c{QString(),           at("ca.pem"),   at("server.key"), at("good.pem"),
+                       at("localhost.pem"), at("self.pem"), at("expired.pem")};
+    const QString caKey = at("ca.key"), csr = at("server.csr");
     const auto run = [&c](const QStringList &args) {
         QProcess p;
         p.start("openssl", args);

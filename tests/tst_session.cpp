@@ -105,12 +105,8 @@ private Q_SLOTS:
         QTest::newRow("relative") << Hops{{redirect("b/c"), body}, {}, "file", "ok", "/a/b/c"};
         QTest::newRow("absolute") << Hops{
             {redirect("http://127.0.0.1:%1/x"), redirect("/y"), body}, {}, "file", "ok", "/y"};
-        QTest::newRow("resumed") << Hops{
-            {redirect("/new"), "HTTP/1.1 206 Partial\r\nContent-Range: bytes 3-5/6\r\n\r\ndef"},
-            "abc",
-            "abcdef",
-            "ok",
-            "/new"};
+        const QByteArray rest = "HTTP/1.1 206 Partial\r\nContent-Range: bytes 3-5/6\r\n\r\ndef";
+        QTest::newRow("resumed") << Hops{{redirect("/new"), rest}, "abc", "abcdef", "ok", "/new"};
         QTest::newRow("no Location") << Hops{{redirect("")}, {}, {}, "error", "/a/f"};
         QTest::newRow("not a URL") << Hops{{redirect("ftp://h/f")}, {}, {}, "error", "/a/f"};
         QTest::newRow("loop") << Hops{{redirect("/b"), redirect("/a/f")}, {}, {}, "error", "/b"};

@@ -432,16 +432,13 @@ private Q_SLOTS:
         QTest::addColumn<QByteArrayList>("answers");
         QTest::addColumn<QString>("typed");  // "%1": the new server's address
         QTest::addColumn<QByteArray>("file");
-        const QByteArray part = "HTTP/1.1 206 P\r\nETag: \"v1\"\r\nContent-Range: bytes 5-";
+        const QByteArray part = "HTTP/1.1 206 P\r\nETag: \"v1\"\r\nContent-Range: bytes 5-",
+                         whole = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew";
         QTest::newRow("same file")
             << QByteArrayList{part + "9/10\r\n\r\n56789"} << "%1" << QByteArray("0123456789");
         QTest::newRow("another size")
-            << QByteArrayList{part + "11/12\r\n\r\n5678901",
-                              "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew"}
-            << "%1" << QByteArray("new");
-        QTest::newRow("the whole again")
-            << QByteArrayList{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew"} << "%1"
-            << QByteArray("new");
+            << QByteArrayList{part + "11/12\r\n\r\n5678901", whole} << "%1" << QByteArray("new");
+        QTest::newRow("the whole again") << QByteArrayList{whole} << "%1" << QByteArray("new");
         QTest::newRow("unusable") << QByteArrayList{} << "ftp://x/f" << QByteArray("01234");
         QTest::newRow("listed") << QByteArrayList{} << "http://h/b" << QByteArray("01234");
     }
