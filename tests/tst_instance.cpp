@@ -311,8 +311,8 @@ private Q_SLOTS:
         QCOMPARE(host(dir_.path(), f.in), std::pair(f.answers, f.exitCode));
         QTRY_COMPARE(listed(), before + f.added);
         QCOMPARE(first_.state(), QProcess::Running);
-        if (!f.name
-                 .isEmpty())  // started at once, so it has its path: the browser's name made safe
+        // Started at once, so it has its path: the browser's name made safe.
+        if (!f.name.isEmpty())
             QTRY_COMPARE(TaskListFile::read(list_).records.last().FilePath,
                          dir_.filePath("downloads/" + f.name));
     }

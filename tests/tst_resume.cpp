@@ -191,11 +191,12 @@ private Q_SLOTS:
                 << Answer{{whole.left(cut), whole.mid(cut)}, src, "ok", done};
         QTest::newRow("1 byte short") << Answer{{whole.chopped(1)}, src.chopped(1), "ok", done};
         QTest::newRow("2 short") << Answer{{whole.chopped(2)}, src.chopped(2), "retry", early};
-        for (const int at : {1000, 5000, 9900}) {  // 5000: no Content-Range; 9900: reset
-            const QByteArray range
-                = QString("Content-Range: bytes %1-9999/10000\r\n").arg(at).toLatin1();
-            const QByteArray resume = "HTTP/1.1 206 Partial Content\r\n"
-                                      + (at == 5000 ? "" : range) + "\r\n" + src.mid(at);
+        // The rest after an early end, the connection reset after it at 9900.
+        // (Without a Content-Range: the rows of a 206 with no range, below.)
+        for (const int at : {1000, 9900}) {
+            const QByteArray resume = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes "
+                                      + QByteArray::number(at) + "-9999/10000\r\n\r\n"
+                                      + src.mid(at);
             const End end = at == 9900 ? End::Reset : End::Close;
             QTest::addRow("206 from %d", at)
                 << Answer{{ok200(src.left(at), 10000)}, src, "ok", done, resume, {}, end};
