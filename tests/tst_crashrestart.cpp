@@ -41,10 +41,7 @@ private Q_SLOTS:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", saved.filePath("config"));
         child.setProcessEnvironment(env);
-        QVERIFY(QDir().mkpath(saved.filePath("config/Zipvane")));
-        QFile conf(saved.filePath("config/Zipvane/Zipvane.conf"));
-        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("connections=4\n") > 0);
-        conf.close();
+        QVERIFY(writeFile(saved.filePath("config/Zipvane/Zipvane.conf"), "connections=4\n"));
         int maps = 0;                          // kills that left a file in pieces
         for (int run = 0; run <= 20; ++run) {  // the last run is left to finish
             child.start(QCoreApplication::applicationFilePath(), args);

@@ -3,6 +3,7 @@
 // says of each, what the local socket lets in, a socket or folder of another
 // user, a stale lock taken over, SIGTERM writing the list.
 #include "support/fakehost.h"
+#include "tasks/settings.h"
 #include "tasks/tasklistfile.h"
 #include "tasks/urlmessage.h"
 #include "window/singleinstance.h"
@@ -108,13 +109,7 @@ class TestInstance : public QObject {
     QString list_;
     QProcess first_;
 
-    QStringList listed() const
-    {
-        QStringList urls;
-        for (const TaskRecord &r : TaskListFile::read(list_).records)
-            urls << r.Url;
-        return urls;
-    }
+    QStringList listed() const { return listedUrls(list_); }
     void start(QProcess &p, const QStringList &urls) { p.start(dir_.filePath("zipvane"), urls); }
     // The native host beside the program in `folder`, given `in` and its end.
     static std::pair<QStringList, int> host(const QString &folder, const QByteArray &in)
@@ -141,13 +136,8 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(ZV_PROGRAM, dir_.filePath("zipvane")));
         QVERIFY(QFile::copy(ZV_HOST, dir_.filePath("zipvane-native-host")));
         // Links from the browser start at once: into a folder of the test's, unasked.
-        QFile settings(
-            QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
-                .filePath("Zipvane/Zipvane.conf"));
-        QVERIFY(QDir().mkpath(QFileInfo(settings).path()) && settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\naskWhereToSave=false\ndownloadFolder="
-                       + dir_.filePath("downloads").toUtf8() + "\n");
-        settings.close();
+        QVERIFY(writeFile(Settings::path(), "[General]\naskWhereToSave=false\ndownloadFolder="
+                                                + dir_.filePath("downloads").toUtf8() + "\n"));
         list_ = dir_.filePath(TaskListFile::FileName);
         start(first_, {"http://h/1"});
         QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringList{"http://h/1"}, 10000);
@@ -321,8 +311,8 @@ private Q_SLOTS:
         QCOMPARE(host(dir_.path(), f.in), std::pair(f.answers, f.exitCode));
         QTRY_COMPARE(listed(), before + f.added);
         QCOMPARE(first_.state(), QProcess::Running);
-        if (!f.name
-                 .isEmpty())  // started at once, so it has its path: the browser's name made safe
+        // Started at once, so it has its path: the browser's name made safe.
+        if (!f.name.isEmpty())
             QTRY_COMPARE(TaskListFile::read(list_).records.last().FilePath,
                          dir_.filePath("downloads/" + f.name));
     }

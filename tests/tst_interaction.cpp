@@ -53,13 +53,6 @@ class TestInteraction : public QObject {
         w_->ui().Timer1->stop();  // nothing here depends on its ticks
     }
     QString list() const { return dir_->filePath(TaskListFile::FileName); }
-    QStringList listedUrls() const
-    {
-        QStringList urls;
-        for (const TaskRecord &r : TaskListFile::read(list()).records)
-            urls << r.Url;
-        return urls;
-    }
     // Slot 1 taken by row 1, whose server `silent` says nothing.
     void occupySlot1(ScriptedServer &silent)
     {
@@ -372,7 +365,7 @@ private Q_SLOTS:
         QVERIFY(action == "close" || !w_->engine().retryPending(row));
         QCOMPARE(w_->DownTask(row).GotSize, QFileInfo(dir_->filePath("f")).size());
         w_->close();
-        QCOMPARE(listedUrls().contains(url), action != "delete");
+        QCOMPARE(listedUrls(list()).contains(url), action != "delete");
     }
 
     // 全部开始 over seven tasks, one complete and one marked: the first two
@@ -503,10 +496,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, outcome);
-        QFile conf(Settings::path());
-        QDir(config_->path()).mkpath("Zipvane");
-        QVERIFY(file.isNull()
-                || (conf.open(QIODevice::WriteOnly) && conf.write(file) && conf.flush()));
+        QVERIFY(file.isNull() || writeFile(Settings::path(), file));
         server_->addScript({{}, 0, ScriptedServer::End::KeepOpen});
         open();
         for (const char *name : {"a", "b", "c"}) {
@@ -593,9 +583,9 @@ private Q_SLOTS:
         open();
         const QString longUrl = "http://h/" + QString(300, 'u'), odd = "http://h/øyvind";
         w_->AddNewUrl(longUrl), w_->AddNewUrl(odd), w_->AddNewUrl("http://h/3");
-        QTRY_COMPARE(listedUrls(), QStringList({longUrl, odd, "http://h/3"}));
+        QTRY_COMPARE(listedUrls(list()), QStringList({longUrl, odd, "http://h/3"}));
         select(3), w_->menuDel_Click();
-        QTRY_COMPARE(listedUrls(), QStringList({longUrl, odd}));
+        QTRY_COMPARE(listedUrls(list()), QStringList({longUrl, odd}));
         w_->model().transition(3, TaskState::Stopped);
         QCOMPARE(w_->rowState(3), "delete");
         // The list file itself holds what it always held: cut, "?" for ø.
@@ -636,12 +626,8 @@ private Q_SLOTS:
         // The folder back with the list left there: the next start reads the
         // newer one, once saying where it is.
         w_.reset();
-        QVERIFY(QDir().mkpath(dir_->path()) && TaskListFile::write(list(), {{0, "http://h/old"}}));
-        QFile left(list());
-        QVERIFY(left.open(QFile::ReadWrite)
-                && left.setFileTime(QDateTime::currentDateTime().addSecs(-60),
-                                    QFileDevice::FileModificationTime));
-        left.close();
+        QVERIFY(QDir().mkpath(dir_->path()) && TaskListFile::write(list(), {{0, "http://h/old"}})
+                && writeFile(list(), readFile(list()), QDateTime::currentDateTime().addSecs(-60)));
         open();
         QCOMPARE(std::pair(w_->taskListPath(), w_->DownTask(1).Url),
                  std::pair(kept, QString("http://h/kept")));

@@ -23,15 +23,10 @@ struct TestCertificates {
 
 static TestCertificates makeTestCertificates(const QString &folder)
 {
-    const QDir d(folder);
-    TestCertificates c{{},
-                       d.filePath("ca.pem"),
-                       d.filePath("server.key"),
-                       d.filePath("good.pem"),
-                       d.filePath("localhost.pem"),
-                       d.filePath("self.pem"),
-                       d.filePath("expired.pem")};
-    const QString caKey = d.filePath("ca.key"), csr = d.filePath("server.csr");
+    const auto at = [d = QDir(folder)](const char *name) { return d.filePath(name); };
+    TestCertificates c{QString(),           at("ca.pem"),   at("server.key"), at("good.pem"),
+                       at("localhost.pem"), at("self.pem"), at("expired.pem")};
+    const QString caKey = at("ca.key"), csr = at("server.csr");
     const auto run = [&c](const QStringList &args) {
         QProcess p;
         p.start("openssl", args);
@@ -241,9 +236,7 @@ private Q_SLOTS:
         const int size = w.had || w.state != "ok" ? nginx_.served.size() : 0;
         const int row = f.addTask(url, "f.bin", size, w.had);
         TaskRecord &r = f.task(row);
-        QFile had(r.FilePath);
-        QVERIFY(had.open(QIODevice::WriteOnly) && had.write(nginx_.served.left(w.had)) == w.had);
-        had.close();
+        QVERIFY(writeFile(r.FilePath, nginx_.served.left(w.had)));
         if (!w.password.isEmpty())
             r.ProxyHost = "127.0.0.1", r.ProxyUser = "zv", r.ProxyPass = w.password,
             r.ProxyPort = qint16(w.asked.isEmpty() ? proxy_.port : recording.port());
@@ -300,9 +293,7 @@ private Q_SLOTS:
         const qint64 size = nginx_.served.size(), had = size - 450000;
         const int row = f.addTask(
             QString("https://127.0.0.1:%1/f.bin").arg(tlsPorts_[certs_.good]), "f.bin", size, had);
-        QFile file(f.task(row).FilePath);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(nginx_.served.left(had)) == had);
-        file.close();
+        QVERIFY(writeFile(f.task(row).FilePath, nginx_.served.left(had)));
         QVERIFY(f.start(row));
         for (qint64 most = 100000; most <= 500000; most += 100000) {
             f.clockMs += 1000, f.engine.limitTick();

@@ -1,14 +1,11 @@
-// One download session against a scripted loopback server: how it takes
-// hostile responses and ends, the connect wait with what may run inside it,
-// the progress timer; redirects, and files past 2 GiB as sparse files (a
-// resume whose size only the server knows, and a file the server says is whole).
+// One download session against a scripted loopback server: the connect wait
+// with what may run inside it, the progress timer; redirects, and files past
+// 2 GiB as sparse files (a resume whose size only the server knows, and a
+// file the server says is whole). Its answers, hostile ones too: tst_resume.
 #include "engine/downsocket.h"
 #include "engine/requestplan.h"
 #include "support/fakehost.h"
 #include "support/scriptedserver.h"
-
-#include <csignal>
-#include <sys/resource.h>
 
 using End = ScriptedServer::End;
 
@@ -25,27 +22,6 @@ public:
     void Close() override { shut = false, DownSocket::Close(); }
     bool shut = true;
 };
-
-static QByteArray ok200(const QByteArray &body, int length)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(length) + "\r\n\r\n" + body;
-}
-
-// A response in two arrivals 15 ms apart (cut at `cut`), maybe the answer to
-// a second start, and the file (null: none), the row's state and the last end
-// line after the URL. The last request byte for byte ("%1": the server's
-// port), when given; one for a proxy goes through the server as the proxy,
-// for user "u" with password "pw9". Kept open, the user stops it once the
-// header has begun to arrive.
-struct Hostile {
-    QByteArray response, file;
-    int cut;
-    QString state, ending;
-    QByteArray resume = {}, request = {};
-    End end = End::Close;
-    QString name = "f.bin";
-};
-Q_DECLARE_METATYPE(Hostile)
 
 static QByteArray redirect(const QByteArray &to)
 {
@@ -66,134 +42,6 @@ Q_DECLARE_METATYPE(Hops)
 class tst_Session : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(signal(SIGXFSZ, SIG_IGN) != SIG_ERR); }
-
-    void hostileResponses_data()
-    {
-        QTest::addColumn<Hostile>("c");
-        const QString done = "的下载完成了", early = "的下载因为winsock关闭被关闭了",
-                      failed = "的下载因为请求时出错被关闭了",
-                      full = "的下载因为写入文件出错被关闭了";
-        QByteArray src(10000, '\0');
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(src.data()), 2500);
-        const QByteArray whole = ok200(src, 10000);  // its body starts at 42
-        for (const int cut : {1, 16, 39, 41, 42, 100})
-            QTest::addRow("cut at %d", cut) << Hostile{whole, src, cut, "ok", done};
-        QTest::newRow("1 byte short") << Hostile{whole.chopped(1), src.chopped(1), 0, "ok", done};
-        QTest::newRow("2 short") << Hostile{whole.chopped(2), src.chopped(2), 0, "retry", early};
-        for (const int at : {1000, 5000, 9900}) {  // 5000: no Content-Range; 9900: reset
-            const QByteArray range
-                = QString("Content-Range: bytes %1-9999/10000\r\n").arg(at).toLatin1();
-            const QByteArray resume = "HTTP/1.1 206 Partial Content\r\n"
-                                      + (at == 5000 ? "" : range) + "\r\n" + src.mid(at);
-            const End end = at == 9900 ? End::Reset : End::Close;
-            QTest::addRow("206 from %d", at)
-                << Hostile{ok200(src.left(at), 10000), src, 0, "ok", done, resume, {}, end};
-        }
-        // Every request's lines from the second to the Host line.
-        const QByteArray head
-            = "Accept: */*\r\nAccept-Language: zh-cn\r\nAccept-Encoding: identity\r\n"
-              "User-Agent: Zipvane1.0\r\nHost: 127.0.0.1:%1\r\n";
-        const QByteArray direct
-            = "GET /f.bin HTTP/1.1\r\n" + head + "Range: bytes=4000-\r\nConnection: close\r\n\r\n";
-        QTest::newRow("Range ignored: 200")
-            << Hostile{ok200(src.left(4000), 10000), src, 0, "ok", done, whole, direct};
-        const QByteArray proxied = "GET http://127.0.0.1:%1/f.bin HTTP/1.1\r\n" + head
-                                   + "Proxy-Authorization: Basic dTpwdzk=\r\nRange: "
-                                     "bytes=4-\r\nConnection: close\r\n\r\n";
-        const QByteArray wrong
-            = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 2-9/10\r\n\r\n23456789";
-        QTest::newRow("206 from the wrong byte, proxy")
-            << Hostile{ok200("0123", 10), "0123", 0, "stop", failed, wrong, proxied};
-        const QByteArray chunks = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                  "10\r\n0123456789abcdef\r\n5\r\nghijk\r\n0\r\n\r\n";
-        // The last chunk ends the download, and tells its size.
-        QTest::newRow("chunked") << Hostile{chunks, "0123456789abcdefghijk",
-                                            int(chunks.size()) - 3, "ok", done};
-        QTest::newRow("endless header")
-            << Hostile{"HTTP/1.1 200 OK\r\nX: " + QByteArray(100000, 'x'), {}, 0, "stop", failed};
-        QTest::newRow("garbage") << Hostile{src, {}, 0, "stop", early};
-        const QByteArray page = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found";
-        // A 4xx no later try would change ends in error; a 408 or 429 waits to be retried.
-        QTest::newRow("404: no file, no size")
-            << Hostile{page, {}, 0, "error", "的下载因为文件未找到！被关闭了"};
-        for (const QByteArray status : {"403 Forbidden", "408 Timeout"}) {
-            const QString state = status.startsWith("408") ? "stop" : "error";
-            const QByteArray answer = QByteArray(page).replace("404 Not Found", status);
-            QTest::newRow(status) << Hostile{answer, {}, 0, state, failed};
-        }
-        const QByteArray half = "HTTP/1.1 200 OK\r\nContent-Le";
-        QTest::newRow("half a header: stop")
-            << Hostile{half, {}, 0, "stop", "的下载因为用户取消被关闭了", {}, {}, End::KeepOpen};
-        QTest::newRow("missing folder")
-            << Hostile{whole, {}, 2000, "stop", full, {}, {}, End::Close, "missing/f.bin"};
-        // The second arrival, from byte 32 KiB (or 48,000) of the body on, is
-        // written only in part, whatever its size.
-        const QByteArray big = QByteArray(1 << 16, 'b'), part = big.left(32768);
-        QTest::newRow("short write")
-            << Hostile{ok200(big, 1 << 16), part, 42 + 32768, "stop", full};
-        QTest::newRow("short write, small arrival")
-            << Hostile{ok200(big.left(50000), 50000), big.left(48000), 42 + 48000, "stop", full};
-        // A resume that meets another file writes nothing after ours, and the
-        // task waits in error for the user.
-        const QString changed = "的下载因为服务器上的文件已改变被关闭了";
-        const QByteArray first = ok200(src.left(6000), 10000);
-        for (const QByteArray &other :
-             {ok200("<html>login</html>", 18), QByteArray("HTTP/1.1 200 OK\r\n\r\nhtml"),
-              "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 6000-14999/15000\r\n\r\n"
-                  + src.mid(6000)})
-            QTest::newRow(other.left(12) + " to a resume, another file")
-                << Hostile{first, src.left(6000), 0, "error", changed, other};
-        // The body ends with its length or last chunk, the connection still open;
-        // nothing after the length is written. Any reason phrase, or none.
-        QTest::newRow("whole body, kept open")
-            << Hostile{whole + "trailing bytes", src, 0, "ok", done, {}, {}, End::KeepOpen};
-        QTest::newRow("last chunk, kept open")
-            << Hostile{chunks, "0123456789abcdefghijk", 0, "ok", done, {}, {}, End::KeepOpen};
-        for (const char *status : {"200 Ok", "200"})
-            QTest::newRow(status) << Hostile{QByteArray(whole).replace("200 OK", status), src, 0,
-                                             "ok", done};
-    }
-    void hostileResponses()
-    {
-        QFETCH(Hostile, c);
-        // No file here may grow past 48 KiB: a write beyond fails, the signal ignored.
-        const rlimit cap{49152, RLIM_INFINITY}, none{RLIM_INFINITY, RLIM_INFINITY};
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &cap) == 0);
-        const auto uncap = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &none); });
-        ScriptedServer server;
-        server.addScript({{c.response.left(c.cut), c.response.mid(c.cut)}, 15, c.end});
-        server.addScript(ScriptedServer::split(c.resume));
-        EngineFixture f;
-        const QString url = QString("http://127.0.0.1:%1/f.bin").arg(server.port());
-        TaskRecord &rec = f.task(f.addTask(url, c.name));  // row 1
-        // Without a host the port and the credentials make no proxy.
-        rec.ProxyHost = c.request.startsWith("GET http:") ? "127.0.0.1" : "";
-        rec.ProxyPort = qint16(server.port()), rec.ProxyUser = "u", rec.ProxyPass = "pw9";
-        QVERIFY(f.start(1));
-        if (c.ending.contains("用户取消")) {  // inside the header, as a double-click
-            QTRY_VERIFY(!f.engine.Down(1)->ReceiveData.isEmpty());
-            f.engine.stopSlot(1);
-        }
-        QVERIFY(f.waitEnded() && (c.resume.isNull() || (f.start(1) && f.waitEnded())));
-        QCOMPARE(f.state(1), c.state);
-        if (!c.request.isNull())
-            QCOMPARE(server.requests().last(),
-                     QByteArray(c.request).replace("%1", QByteArray::number(server.port())));
-        // Whatever happened, the counts claim exactly the bytes on disk.
-        const qint64 n = QFileInfo(rec.FilePath).size();
-        QCOMPARE(std::pair(rec.GotSize, f.engine.Down(1)->ReceiveBytes), std::pair(n, n));
-        QCOMPARE(std::pair(QFile::exists(rec.FilePath), readFile(rec.FilePath)),
-                 std::pair(!c.file.isNull(), c.file));
-        if (!c.response.startsWith("HTTP/1.1 20"))  // only a file's own response tells its size
-            QCOMPARE(std::pair(rec.FileSize, f.texts.value({1, 1})), std::pair(0ll, QString()));
-        // One end line per session, the last one as the row says.
-        const QStringList ends = f.log.filter(QRegularExpression("(被关闭了|的下载完成了)$"));
-        QCOMPARE(ends.mid(c.resume.isNull() ? 0 : 1), QStringList(url + c.ending));
-        // The password goes to the proxy only, never into the log, in clear or encoded.
-        QVERIFY(!f.log.join('\n').contains(QRegularExpression("Basic|pw9")));
-    }
-
     // How a connect wait ends without a connection: by time-out (every reading
     // of the clock lets a second pass; given up at the first past 20 s), by a
     // refused connection, by a stop, or by an error and a new start of another
@@ -257,12 +105,8 @@ private Q_SLOTS:
         QTest::newRow("relative") << Hops{{redirect("b/c"), body}, {}, "file", "ok", "/a/b/c"};
         QTest::newRow("absolute") << Hops{
             {redirect("http://127.0.0.1:%1/x"), redirect("/y"), body}, {}, "file", "ok", "/y"};
-        QTest::newRow("resumed") << Hops{
-            {redirect("/new"), "HTTP/1.1 206 Partial\r\nContent-Range: bytes 3-5/6\r\n\r\ndef"},
-            "abc",
-            "abcdef",
-            "ok",
-            "/new"};
+        const QByteArray rest = "HTTP/1.1 206 Partial\r\nContent-Range: bytes 3-5/6\r\n\r\ndef";
+        QTest::newRow("resumed") << Hops{{redirect("/new"), rest}, "abc", "abcdef", "ok", "/new"};
         QTest::newRow("no Location") << Hops{{redirect("")}, {}, {}, "error", "/a/f"};
         QTest::newRow("not a URL") << Hops{{redirect("ftp://h/f")}, {}, {}, "error", "/a/f"};
         QTest::newRow("loop") << Hops{{redirect("/b"), redirect("/a/f")}, {}, {}, "error", "/b"};
@@ -281,13 +125,12 @@ private Q_SLOTS:
         EngineFixture f;
         const QString url = QString("http://127.0.0.1:%1/a/f").arg(server.port());
         const int row = f.addTask(url, "f", c.had.isEmpty() ? 0 : 6, c.had.size());
-        QFile had(f.task(row).FilePath);
-        QVERIFY(c.had.isEmpty() || (had.open(QIODevice::WriteOnly) && had.write(c.had) == 3));
-        had.close();
+        const QString path = f.task(row).FilePath;
+        QVERIFY(c.had.isEmpty() || writeFile(path, c.had));
         QVERIFY((f.start(row), f.waitEnded()));
         QCOMPARE(f.state(row) + " " + f.task(row).Url, c.state + " " + url);
         QVERIFY(f.log.last().endsWith(c.state == "ok" ? "的下载完成了" : "重定向失败被关闭了"));
-        QCOMPARE(std::pair(QFile::exists(had.fileName()), readFile(had.fileName())),
+        QCOMPARE(std::pair(QFile::exists(path), readFile(path)),
                  std::pair(!c.file.isNull(), c.file));
         QCOMPARE(server.requests().last().split(' ').value(1), c.lastTarget.toLatin1());
         // One line a hop, naming where it leads; the same range asked for

@@ -3,6 +3,7 @@
 // companion read back every task after a crash at any step of a write, a
 // write refused by a size limit, an older companion; the
 // writer's last write landing last; where the list lives.
+#include "support/files.h"
 #include "tasks/listlocation.h"
 #include "tasks/listwriter.h"
 #include "tasks/piecemap.h"
@@ -82,7 +83,6 @@ class TestTaskListFile : public QObject {
     QTemporaryDir dir;
     QString list = dir.filePath(FileName);
     const QString part = dir.filePath("part.zip");
-    static QByteArray load(QFile &&f) { return f.open(QFile::ReadOnly) ? f.readAll() : ""; }
     static void row(const char *name, R w, R r) { QTest::newRow(name) << Case{w, r}; }
 
     // What a task reads back as: with its entry, or from its record alone.
@@ -155,9 +155,7 @@ private Q_SLOTS:
     {
         QFETCH(Case, c);
         const QVector<R> written{{0, "http://h/a", {}, 10, 10}, c.written, {0, "http://h/c"}};
-        QFile partial(part);
-        QVERIFY(write(list, written) && partial.open(QIODevice::WriteOnly)
-                && partial.write(QByteArray(650, 0)) == 650 && partial.flush());
+        QVERIFY(write(list, written) && writeFile(part, QByteArray(650, 0)));
         PieceMap pieces(2 << 20);
         for (const QString &name : {part + ".p", part + ".h"}) {
             QFile file(name);
@@ -199,13 +197,13 @@ private Q_SLOTS:
         QVERIFY(write(list, {r}) && !read(list).records.value(0).SizeOpen);
         r.FileSize = 70000;
         QVERIFY(write(list, {r}));
-        QCOMPARE(load(QFile(list)).toHex(' '), full.toHex(' '));
+        QCOMPARE(readFile(list).toHex(' '), full.toHex(' '));
         QCOMPARE(encodeRecord(read(list).records.value(0)).toHex(' '), full.toHex(' '));
         // A companion that cannot be put in place (a folder holds its name):
         // the list is not written either.
         QVERIFY(QDir().mkpath(companionPath(list)));
         QVERIFY(!write(list, {P}));
-        QCOMPARE(load(QFile(list)), full);
+        QCOMPARE(readFile(list), full);
     }
 
     // How a task stood is kept beside its record (read back with B2 in
@@ -216,15 +214,12 @@ private Q_SLOTS:
         const R run = stood({0, "http://h/r"}, R::Standing::Running),
                 queued = stood({0, "http://h/q"}, R::Standing::Queued, 2);
         QVERIFY(write(list, {{0, run.Url}, {0, queued.Url}}));
-        const QByteArray idleBytes = load(QFile(list));
+        const QByteArray idleBytes = readFile(list);
         QVERIFY(!QFile::exists(companionPath(list)));
-        QVERIFY(write(list, {run, queued}) && load(QFile(list)) == idleBytes);
+        QVERIFY(write(list, {run, queued}) && readFile(list) == idleBytes);
         QCOMPARE(int(read(list).records.value(0).StoodAs), int(R::Standing::Running));
-        QFile companion(companionPath(list));
-        const QByteArray entries = load(QFile(companionPath(list)));
-        QVERIFY(companion.open(QIODevice::WriteOnly)
-                && companion.write(QByteArray(entries).replace("queued", "paused")));
-        companion.close();
+        const QByteArray entries = readFile(companionPath(list));
+        QVERIFY(writeFile(companionPath(list), QByteArray(entries).replace("queued", "paused")));
         QCOMPARE(int(read(list).records.value(1).StoodAs), int(R::Standing::Idle));
     }
 
@@ -288,18 +283,16 @@ private Q_SLOTS:
     void olderCompanion()
     {
         QVERIFY(write(list, {{0, P.Url.left(180)}, {0, "http://h/2"}}));
-        QFile old(companionPath(list));
-        QVERIFY(old.open(QFile::WriteOnly));
-        old.write("{\"url\":\"" + P.Url.toLatin1() + "\",\"record\":1}\n{\"url\":\""
-                  + P.Url.toLatin1() + "x\",\"record\":2}\nnot json\n");
-        old.close();
+        QVERIFY(writeFile(companionPath(list),
+                          "{\"url\":\"" + P.Url.toLatin1() + "\",\"record\":1}\n{\"url\":\""
+                              + P.Url.toLatin1() + "x\",\"record\":2}\nnot json\n"));
         const QVector<R> back = read(list).records;
         QCOMPARE(QStringList({back.value(0).Url, back.value(1).Url}),
                  QStringList({P.Url, "http://h/2"}));
         // Written again, it is the present form.
         QVERIFY(write(list, back));
         QCOMPARE(read(list).records.value(0).Url, P.Url);
-        QVERIFY(!load(QFile(companionPath(list))).contains("record"));
+        QVERIFY(!readFile(companionPath(list)).contains("record"));
     }
 
     // Records past the MaxTasks shown keep their companion entries through a
@@ -309,12 +302,12 @@ private Q_SLOTS:
         QVector<R> all(MaxTasks, R{0, "http://h/shown"});
         all << A1 << B1 << D;
         QVERIFY(write(list, all));
-        const QByteArray before = load(QFile(list));
+        const QByteArray before = readFile(list);
         ReadResult back = read(list);
         QCOMPARE(back.records.size() * 10 + back.unshown.size(), MaxTasks * 10 + 3);
         back.records.last().Url = "http://h/last";  // one change among the shown
         QVERIFY(write(list, back.records, nullptr, {}, back.unshown));
-        QCOMPARE(load(QFile(list)).mid(MaxTasks * RecordSize), before.mid(MaxTasks * RecordSize));
+        QCOMPARE(readFile(list).mid(MaxTasks * RecordSize), before.mid(MaxTasks * RecordSize));
         QStringList kept, want;
         for (const Unshown &u : read(list).unshown)
             kept << u.entry["url"].toString() + u.entry["size"].toString()
@@ -370,18 +363,13 @@ private Q_SLOTS:
         QFETCH(Where, c);
         QTemporaryDir root;
         const QDir top(root.path());
-        for (const QString &name : c.files) {
-            QFile file(top.filePath(name));
-            QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QFile::WriteOnly)
-                    && file.write(name.toUtf8()));
-        }
+        for (const QString &name : c.files)
+            QVERIFY(writeFile(top.filePath(name), name.toUtf8()));
         const auto where = chooseListLocation(top.filePath(c.program), top.filePath("home/zv"));
         QCOMPARE(where.path, top.filePath(c.list));
-        QFile list(where.path);
-        QCOMPARE(list.open(QFile::ReadOnly) ? list.readAll() : "", c.from.toUtf8());
-        QFile companion(TaskListFile::companionPath(where.path));
+        QCOMPARE(readFile(where.path), c.from.toUtf8());
         const QString from = TaskListFile::companionPath(c.from);
-        QCOMPARE(companion.open(QFile::ReadOnly) ? companion.readAll() : "",
+        QCOMPARE(readFile(TaskListFile::companionPath(where.path)),
                  c.files.contains(from) ? from.toUtf8() : "");
     }
 
@@ -407,13 +395,8 @@ private Q_SLOTS:
         const QString list = root.filePath("app/Zipvane.zvt"),
                       kept = root.filePath("zv/Zipvane.zvt");
         const QDateTime now = QDateTime::currentDateTime();
-        for (auto [path, age] : {std::pair(list, beside), std::pair(kept, moved)}) {
-            QFile file(path);
-            if (age < 0)
-                continue;
-            QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QFile::WriteOnly)
-                    && file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
-        }
+        for (auto [path, age] : {std::pair(list, beside), std::pair(kept, moved)})
+            QVERIFY(age < 0 || writeFile(path, {}, now.addSecs(-age)));
         QCOMPARE(newerListInDataFolder(list, root.filePath("zv")), takesMoved ? kept : "");
         QCOMPARE(newerListInDataFolder(kept, root.filePath("zv")), "");
     }

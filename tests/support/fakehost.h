@@ -3,22 +3,16 @@
 // the log lines, row states and texts kept for the test to read, a
 // clock that stands still unless stepped, and a temporary folder for files.
 #include "engine/downengine.h"
+#include "support/files.h"
 
 #include <QtTest>
 
-// The bytes of a file; empty when it cannot be read.
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct EngineFixture : DownHost {
-    explicit EngineFixture(DownEngine::SocketFactory sockets = {})
-        : engine(*this, model, sockets)
+    explicit EngineFixture(DownEngine::SocketFactory sockets = {}) : engine(*this, model, sockets)
     {
-        QObject::connect(&engine, &DownEngine::timeShown,
-                         [this](int row, const QString &s) { texts[{row, 3}] = s; });
+        QObject::connect(&engine, &DownEngine::timeShown, [this](int row, const QString &s) {
+            texts[{row, 3}] = s;
+        });
         QObject::connect(&model, &TaskModel::sizeChanged, [this](int row) {
             texts[{row, 1}] = QString::number(model.task(row).FileSize);
         });
