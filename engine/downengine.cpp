@@ -154,13 +154,22 @@ DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &
     d->mProxyId = rec.ProxyUser;
     d->mProxyPass = rec.ProxyPass;
     d->mSizeOpen = rec.SizeOpen;
-    if (rec.FileSize > 0 && !rec.SizeOpen) {
+    // A kill can come between the first answer and the list's next write:
+    // then only the piece map knows the size and the validator.
+    const bool mapOnly = rec.FileSize <= 0 && QFile::exists(PieceMap::controlPath(filePath));
+    if ((rec.FileSize > 0 || mapOnly) && !rec.SizeOpen) {
         // Written in pieces before: the map says what is there. A file that
         // may hold holes nobody can tell starts over.
         PiecesOnDisk disk = PieceMap::onDisk(filePath, rec.FileSize);
         if (disk.untrusted) {
             QFile::resize(filePath, 0);
             PieceMap::remove(filePath);
+        }
+        if (disk.map && mapOnly) {
+            TaskRecord &task = model_.task(row);
+            d->mFlen = task.FileSize = disk.map->size();
+            if (task.Validator.isEmpty())
+                task.Validator = disk.map->validator();
         }
         if (disk.untrusted || disk.map) {
             d->ReceiveBytes = disk.count;

@@ -34,6 +34,8 @@ void SlotWorker::firstAnswerFlows()
     file_ = t.filePath();  // the server's name, when the file took it
     size_ = t.mFlen();
     validator_ = t.fileValidator();
+    if (piecesOn())
+        map_->setValidator(validator_);  // a map from before names what it holds
     // The speed is measured from the first byte on.
     samples_ = {{0, piecesOn() ? map_->done() : t.ReceiveBytes()}};
     sinceStep_ = 0;
@@ -66,6 +68,7 @@ bool SlotWorker::enterPieces()
     if (!transfer_)
         return false;
     map_.emplace(size_);
+    map_->setValidator(validator_);
     map_->add(0, transfer_->ReceiveBytes());
     newRanges_ = map_->ranges();  // the window's map starts from all of it
     // Before any byte lands away from the end of what is on disk.

@@ -11,6 +11,7 @@ namespace {
 
 const QByteArray Magic = "Zipvane pieces 1";
 const QByteArray EndLine = "end";
+const QByteArray ValidatorKey = "validator ";
 
 // A hole before the end of the file: bytes never written, which a file
 // grown only at its end cannot have. File systems that store no holes
@@ -104,6 +105,8 @@ QList<PieceMap::Range> PieceMap::holes() const
 QByteArray PieceMap::encode() const
 {
     QByteArray text = Magic + "\nsize " + QByteArray::number(size_) + '\n';
+    if (!validator_.isEmpty())
+        text += ValidatorKey + validator_.toUtf8() + '\n';
     for (const Range &r : ranges_)
         text += QByteArray::number(r.first) + '-' + QByteArray::number(r.second) + '\n';
     return text + EndLine + '\n';
@@ -121,8 +124,11 @@ std::optional<PieceMap> PieceMap::decode(const QByteArray &bytes)
     if (!ok || size <= 0)
         return std::nullopt;
     PieceMap map(size);
+    qsizetype first = 2;
+    if (lines[first].startsWith(ValidatorKey))
+        map.validator_ = QString::fromUtf8(lines[first++].mid(ValidatorKey.size()));
     qint64 at = -1;
-    for (qsizetype i = 2; i < lines.size() - 2; ++i) {
+    for (qsizetype i = first; i < lines.size() - 2; ++i) {
         const QList<QByteArray> ends = lines[i].split('-');
         bool okFrom = false, okEnd = false;
         const qint64 from = ends.size() == 2 ? ends[0].toLongLong(&okFrom) : -1;
@@ -178,13 +184,13 @@ PiecesOnDisk PieceMap::onDisk(const QString &file, qint64 size)
             map = decode(control.readAll());
         // A map of another size, or one claiming bytes past the file's end,
         // is not this file's.
-        if (!map || map->size() != size
+        if (!map || (size > 0 && map->size() != size)
             || (!map->ranges().isEmpty() && map->ranges().last().second > length)) {
             result.untrusted = true;
             return result;
         }
-        const qint64 done = map->done();
-        result.count = map->whole() ? size : qMax<qint64>(0, qMin(done, size - 2));
+        const qint64 done = map->done(), total = map->size();
+        result.count = map->whole() ? total : qMax<qint64>(0, qMin(done, total - 2));
         result.map = std::move(map);
         return result;
     }

@@ -19,6 +19,10 @@ public:
     explicit PieceMap(qint64 size = 0) : size_(size) {}
 
     qint64 size() const { return size_; }
+    // What the server named this version of the file with (ETag or
+    // Last-Modified): a kill may come before the task list has learnt it.
+    const QString &validator() const { return validator_; }
+    void setValidator(const QString &validator) { validator_ = validator; }
     // Marks [from, end) as on disk; ranges that meet become one.
     void add(qint64 from, qint64 end);
     // The ranges on disk, in order, none touching another.
@@ -45,7 +49,8 @@ public:
     bool save(const QString &file) const;
     static void remove(const QString &file);
 
-    // What is on disk for `file` of `size` bytes. With a control file that
+    // What is on disk for `file` of `size` bytes (0: the size the control
+    // file gives, the task list not knowing it). With a control file that
     // reads right, its map: the count is its bytes done (never a count the
     // completion rule would take as whole while a hole remains). With one
     // that does not, or without one while the file has a hole before its
@@ -56,6 +61,7 @@ public:
 
 private:
     qint64 size_;
+    QString validator_;
     QList<Range> ranges_;
 };
 
