@@ -160,7 +160,7 @@ DownEngine::StartResult DownEngine::StartTask(int slot, int row, const QString &
     if ((rec.FileSize > 0 || mapOnly) && !rec.SizeOpen) {
         // Written in pieces before: the map says what is there. A file that
         // may hold holes nobody can tell starts over.
-        PiecesOnDisk disk = PieceMap::onDisk(filePath, rec.FileSize);
+        PiecesOnDisk disk = PieceMap::onDisk(filePath, rec.FileSize, rec.Url);
         if (disk.untrusted) {
             QFile::resize(filePath, 0);
             PieceMap::remove(filePath);
@@ -530,6 +530,7 @@ void DownEngine::sendRequest(int slot, const QString &request, const Transfer::S
     send.input = input;
     send.connections = connections_;
     send.pieces = pieces;
+    send.taskUrl = DownRow[slot] > 0 ? model_.task(DownRow[slot]).Url : QString();
     send.kind = SlotCommand::Kind::Send;
     send.conn = conn_[slot];
     send.request = request;

@@ -35,6 +35,7 @@ struct SlotCommand {
     RequestInput input;
     int connections = 1;
     std::optional<PieceMap> pieces;
+    QString taskUrl;  // named in a new map
 };
 
 struct SlotReport {

@@ -89,6 +89,7 @@ void SlotWorker::run(const SlotCommand &command)
         input_ = command.input;
         file_ = command.start.mFile;
         connections_ = command.connections;
+        taskUrl_ = command.taskUrl;
         size_ = command.start.plan.sizeOpen() ? 0 : command.start.plan.size();
         primaryFlowed_ = growStopped_ = ending_ = false;
         cap_ = MaxConnections;

@@ -111,6 +111,7 @@ private:
     SlotCommand where_;  // the last Connect: where every connection goes
     RequestInput input_;
     QString file_;
+    QString taskUrl_;
     int connections_ = 1;
     std::optional<PieceMap> map_;
     QList<PieceMap::Range> free_;       // on disk nowhere, fetched by no one

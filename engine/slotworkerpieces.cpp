@@ -69,6 +69,7 @@ bool SlotWorker::enterPieces()
         return false;
     map_.emplace(size_);
     map_->setValidator(validator_);
+    map_->setUrl(taskUrl_);
     map_->add(0, transfer_->ReceiveBytes());
     newRanges_ = map_->ranges();  // the window's map starts from all of it
     // Before any byte lands away from the end of what is on disk.

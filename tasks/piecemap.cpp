@@ -12,6 +12,7 @@ namespace {
 const QByteArray Magic = "Zipvane pieces 1";
 const QByteArray EndLine = "end";
 const QByteArray ValidatorKey = "validator ";
+const QByteArray UrlKey = "url ";
 
 // A hole before the end of the file: bytes never written, which a file
 // grown only at its end cannot have. File systems that store no holes
@@ -107,6 +108,8 @@ QByteArray PieceMap::encode() const
     QByteArray text = Magic + "\nsize " + QByteArray::number(size_) + '\n';
     if (!validator_.isEmpty())
         text += ValidatorKey + validator_.toUtf8() + '\n';
+    if (!url_.isEmpty())
+        text += UrlKey + url_.toUtf8() + '\n';
     for (const Range &r : ranges_)
         text += QByteArray::number(r.first) + '-' + QByteArray::number(r.second) + '\n';
     return text + EndLine + '\n';
@@ -127,6 +130,8 @@ std::optional<PieceMap> PieceMap::decode(const QByteArray &bytes)
     qsizetype first = 2;
     if (lines[first].startsWith(ValidatorKey))
         map.validator_ = QString::fromUtf8(lines[first++].mid(ValidatorKey.size()));
+    if (lines[first].startsWith(UrlKey))
+        map.url_ = QString::fromUtf8(lines[first++].mid(UrlKey.size()));
     qint64 at = -1;
     for (qsizetype i = first; i < lines.size() - 2; ++i) {
         const QList<QByteArray> ends = lines[i].split('-');
@@ -170,7 +175,7 @@ void PieceMap::remove(const QString &file)
     QFile::remove(controlPath(file) + QStringLiteral(".new"));
 }
 
-PiecesOnDisk PieceMap::onDisk(const QString &file, qint64 size)
+PiecesOnDisk PieceMap::onDisk(const QString &file, qint64 size, const QString &url)
 {
     PiecesOnDisk result;
     if (file.isEmpty())
@@ -182,9 +187,9 @@ PiecesOnDisk PieceMap::onDisk(const QString &file, qint64 size)
         std::optional<PieceMap> map;
         if (control.open(QIODevice::ReadOnly))
             map = decode(control.readAll());
-        // A map of another size, or one claiming bytes past the file's end,
-        // is not this file's.
-        if (!map || (size > 0 && map->size() != size)
+        // A map of another size (or of another task, when the list has no
+        // size), or one claiming bytes past the file's end, is not this file's.
+        if (!map || (size > 0 ? map->size() != size : map->url() != url)
             || (!map->ranges().isEmpty() && map->ranges().last().second > length)) {
             result.untrusted = true;
             return result;

@@ -23,6 +23,10 @@ public:
     // Last-Modified): a kill may come before the task list has learnt it.
     const QString &validator() const { return validator_; }
     void setValidator(const QString &validator) { validator_ = validator; }
+    // The task's URL: a map beside a file is taken for a task the list has
+    // no size for only when it is that task's.
+    const QString &url() const { return url_; }
+    void setUrl(const QString &url) { url_ = url; }
     // Marks [from, end) as on disk; ranges that meet become one.
     void add(qint64 from, qint64 end);
     // The ranges on disk, in order, none touching another.
@@ -50,18 +54,18 @@ public:
     static void remove(const QString &file);
 
     // What is on disk for `file` of `size` bytes (0: the size the control
-    // file gives, the task list not knowing it). With a control file that
+    // file gives, the task list not knowing it, when it names `url`). With a control file that
     // reads right, its map: the count is its bytes done (never a count the
     // completion rule would take as whole while a hole remains). With one
     // that does not, or without one while the file has a hole before its
     // end (written by pieces whose map was lost), nothing is trusted: the
     // count is 0 and the file starts over. Otherwise the file is a prefix of
     // its length, as it always was.
-    static PiecesOnDisk onDisk(const QString &file, qint64 size);
+    static PiecesOnDisk onDisk(const QString &file, qint64 size, const QString &url = {});
 
 private:
     qint64 size_;
-    QString validator_;
+    QString validator_, url_;
     QList<Range> ranges_;
 };
 

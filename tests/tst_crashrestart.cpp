@@ -67,10 +67,11 @@ private Q_SLOTS:
                     QCOMPARE(task.GotSize, PieceMap::onDisk(paths[i], size).count);
                 // Once bytes have come, the list knows the file; or, until the
                 // list writer has caught up, the map does (the list, if it
-                // knows anything yet, nothing else): its size and the
-                // server's name for it.
+                // knows anything yet, nothing else): its size, the server's
+                // name for it and the task's URL.
                 if (map)
                     QVERIFY(map->size() == size && !map->validator().isEmpty()
+                            && map->url() == (i ? url + "?2" : url)
                             && (task.FilePath.isEmpty() || task.FilePath == paths[i])
                             && (task.FileSize == 0 || task.FileSize == size));
                 else if (QFileInfo(paths[i]).size() > (1 << 20))
