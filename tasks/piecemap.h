@@ -53,14 +53,14 @@ public:
     bool save(const QString &file) const;
     static void remove(const QString &file);
 
-    // What is on disk for `file` of `size` bytes (0: the size the control
-    // file gives, the task list not knowing it, when it names `url`). With a control file that
-    // reads right, its map: the count is its bytes done (never a count the
-    // completion rule would take as whole while a hole remains). With one
-    // that does not, or without one while the file has a hole before its
-    // end (written by pieces whose map was lost), nothing is trusted: the
-    // count is 0 and the file starts over. Otherwise the file is a prefix of
-    // its length, as it always was.
+    // What is on disk for `file` of `size` bytes (0: the task list does not
+    // know it; the control file's size is taken when it names `url`). With a
+    // control file that reads right, its map: the count is its bytes done
+    // (never a count the completion rule would take as whole while a hole
+    // remains). With one that does not, or without one while the file has a
+    // hole before its end (written by pieces whose map was lost), nothing is
+    // trusted: the count is 0 and the file starts over. Otherwise the file
+    // is a prefix of its length, as it always was.
     static PiecesOnDisk onDisk(const QString &file, qint64 size, const QString &url = {});
 
 private:
