@@ -232,6 +232,16 @@ bool DownSocket::readWaitingBytes(qint64 most)
     return got >= 0;
 }
 
+DownSocket::Take DownSocket::readAllowed(qint64 wanted)
+{
+    const qint64 granted = allowance(wanted), had = waiting_;
+    if (granted == 0)
+        return Take::Nothing;
+    const bool read = readWaitingBytes(granted);
+    unused(granted, waiting_ - had);
+    return read ? Take::Read : Take::End;
+}
+
 qint64 DownSocket::allowance(qint64 wanted)
 {
     if (!limiter_)
@@ -264,13 +274,10 @@ void DownSocket::onReadyRead()
         handOverDirect();
         return;
     }
-    const qint64 granted = allowance(MaxArrival);
-    if (granted == 0)
+    const Take took = readAllowed(MaxArrival);
+    if (took == Take::Nothing)
         return;  // the bytes wait with the connection
-    const qint64 before = waiting_;
-    const bool read = readWaitingBytes(granted);
-    unused(granted, waiting_ - before);
-    if (read) {
+    if (took == Take::Read) {
         if (!tls_) {
             handOutWaitingBytes();
             return;
@@ -279,13 +286,8 @@ void DownSocket::onReadyRead()
         // announcement each: gather them until this burst of events is done
         // (or a whole arrival is here), so an arrival costs what it costs
         // over plain http.
-        while (socket_->bytesAvailable() > 0 && waiting_ < MaxArrival) {
-            const qint64 more = allowance(MaxArrival - waiting_), had = waiting_;
-            const bool ok = more > 0 && readWaitingBytes(more);
-            unused(more, waiting_ - had);
-            if (!ok)
-                break;
-        }
+        while (socket_->bytesAvailable() > 0 && waiting_ < MaxArrival
+               && readAllowed(MaxArrival - waiting_) == Take::Read) {}
         if (waiting_ >= MaxArrival)
             handOutWaitingBytes();
         else if (!gather_.isActive())
@@ -354,14 +356,12 @@ void DownSocket::onRemoteClosed()
 void DownSocket::drainAfterClose()
 {
     while (socket_ && socket_->bytesAvailable() > 0) {
-        const qint64 granted = allowance(MaxArrival), had = waiting_;
-        if (granted == 0)
+        const Take took = readAllowed(MaxArrival);
+        if (took == Take::Nothing)
             return;  // the limit's wait brings us back
-        const bool read = readWaitingBytes(granted);
-        unused(granted, waiting_ - had);
         if (!handOutWaitingBytes())
             return;  // the taker closed the connection
-        if (!read)
+        if (took == Take::End)
             break;
     }
     if (!socket_)

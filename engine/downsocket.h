@@ -86,12 +86,18 @@ private:
     // Reads what the connection holds into the buffer in one go, at most
     // `most` bytes. False when the connection has ended (closed or failed)
     // instead.
-    bool readWaitingBytes(qint64 most = MaxArrival);
+    bool readWaitingBytes(qint64 most);
     // How many of `wanted` bytes the speed limit lets this socket read now,
     // taken from its bucket; none arms the wait.
     qint64 allowance(qint64 wanted);
     // Gives back what a read did not use of its allowance.
     void unused(qint64 granted, qint64 got);
+    // Reads as much of `wanted` as the speed limit grants now, giving back
+    // what the read did not use: Nothing when it grants none (its wait
+    // brings the socket back), End when the read met the end of the
+    // connection.
+    enum class Take { Nothing, Read, End };
+    Take readAllowed(qint64 wanted);
     // Emits dataArrival for bytes still waiting; false when a handler closed
     // this socket meanwhile.
     bool handOutWaitingBytes();

@@ -121,11 +121,8 @@ void SlotWorker::halt()
     progress_.stop();
     growTick_.stop();
     // Every connection closed first: the map then claims only what they wrote.
-    for (const auto &link : links_) {
-        link->socket->disconnect(this);
-        link->socket->Close();
-        link->socket->deleteLater();
-    }
+    for (const auto &link : links_)
+        closeLink(*link);
     links_.clear();
     transfer_.reset();
     socket_->Close();

@@ -89,6 +89,8 @@ private:
     // What an arrival on a further connection means; false once it has ended.
     bool afterLinkArrival(Link *link, SaveResult status);
     void onLinkEnd(Link *link);
+    // Closes a further connection's socket; its events reach us no more.
+    void closeLink(Link &link);
     // A connection ends: its piece done, or given up (the rest goes back).
     void dropLink(Link *link, bool failed);
     // A connection gave up [from, end): the connection just before takes it
@@ -97,6 +99,8 @@ private:
     // After a connection ended: the task complete, others opened in its
     // place, or, with none left running, the session's end reported.
     void takeOver();
+    // The session's end, told the window once: nothing opens after it.
+    void endSession(SlotReport::Kind kind, SaveResult status = SaveResult::Nothing);
     void growTick();
     // The first answer's bytes flow: may others join it?
     void firstAnswerFlows();

@@ -189,11 +189,7 @@ bool SlotWorker::afterLinkArrival(Link *link, SaveResult status)
     case SaveResult::LocalChanged:
     case SaveResult::WriteFail: {
         // Of the whole task: it ends as its first connection's would.
-        ending_ = true;
-        SlotReport r;
-        r.kind = SlotReport::Kind::Arrival;
-        r.status = status;
-        report(std::move(r));
+        endSession(SlotReport::Kind::Arrival, status);
         dropLink(link, true);
         return false;
     }
@@ -228,19 +224,13 @@ void SlotWorker::dropLink(Link *link, bool failed)
         return;
     const std::unique_ptr<Link> gone = std::move(*at);
     links_.erase(at);
-    gone->socket->disconnect(this);
-    gone->socket->Close();
-    gone->socket->deleteLater();
+    closeLink(*gone);
     if (failed)
         giveBack(gone->transfer->ReceiveBytes(), gone->transfer->pieceEnd());
     if (failed && running() == 0 && !ending_) {
         // The last connection failed: the session ends as one connection's
         // would, and a later try starts from the map.
-        saveMap();
-        ending_ = true;
-        SlotReport r;
-        r.kind = SlotReport::Kind::Error;
-        report(std::move(r));
+        endSession(SlotReport::Kind::Error);
         return;
     }
     takeOver();
@@ -281,21 +271,31 @@ void SlotWorker::takeOver()
     if (map_->whole()) {
         // Complete: the map goes, and the window hears the end of the body.
         PieceMap::remove(file_);
-        ending_ = true;
         saveTick_.stop();
-        SlotReport r;
-        r.kind = SlotReport::Kind::Arrival;
-        report(std::move(r));
+        endSession(SlotReport::Kind::Arrival);
         return;
     }
     while (running() < allowed() && openLink()) {}
-    if (running() == 0) {
-        saveMap();
-        ending_ = true;
-        SlotReport r;
-        r.kind = SlotReport::Kind::Error;
-        report(std::move(r));
-    }
+    if (running() == 0)
+        endSession(SlotReport::Kind::Error);
+}
+
+void SlotWorker::endSession(SlotReport::Kind kind, SaveResult status)
+{
+    if (kind == SlotReport::Kind::Error)
+        saveMap();  // a later try starts from it
+    ending_ = true;
+    SlotReport r;
+    r.kind = kind;
+    r.status = status;
+    report(std::move(r));
+}
+
+void SlotWorker::closeLink(Link &link)
+{
+    link.socket->disconnect(this);
+    link.socket->Close();
+    link.socket->deleteLater();
 }
 
 void SlotWorker::growTick()
